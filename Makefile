@@ -1,0 +1,47 @@
+# Two commands do everything on a fresh Debian 12 machine:
+#   make run    install what is missing, build, start the program
+#   make test   install what is missing, build, run the whole test suite
+
+BUILD ?= build
+BUILD_TYPE ?= RelWithDebInfo
+
+# Build tools, Qt 6.4 from Debian, the QML modules the pages load at run time,
+# and the local peers and display the tests use.
+DEBS := cmake ninja-build g++ make pkg-config \
+	qt6-base-dev qt6-declarative-dev qt6-declarative-dev-tools qt6-qpa-plugins \
+	qml6-module-qtqml qml6-module-qtqml-workerscript qml6-module-qtquick \
+	qml6-module-qtquick-controls qml6-module-qtquick-templates qml6-module-qtquick-layouts \
+	qml6-module-qtquick-window qml6-module-qtquick-dialogs qml6-module-qt-labs-settings \
+	qml6-module-qt-labs-folderlistmodel qml6-module-qt5compat-graphicaleffects qml6-module-qttest \
+	libgl-dev fonts-dejavu-core \
+	tinyproxy openssl xvfb xdotool imagemagick
+
+.PHONY: all deps configure build run test clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(DEBS); do \
+		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
+	done); \
+	if [ -n "$$missing" ]; then \
+		echo "Installing from Debian:" $$missing; \
+		sudo=; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+		$$sudo apt-get update && \
+		$$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+build: configure
+	cmake --build $(BUILD)
+
+run: build
+	$(BUILD)/bin/Quillfen
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300
+
+clean:
+	rm -rf $(BUILD)

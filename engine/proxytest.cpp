@@ -1,0 +1,183 @@
+#include "proxytest.h"
+
+#include <QDateTime>
+#include <QHostInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+constexpr int previewLength = 300;
+
+QString preview(const QByteArray &body)
+{
+    QString text = QString::fromUtf8(body).trimmed();
+    if (text.size() > previewLength) {
+        text.truncate(previewLength);
+        text += QStringLiteral("...");
+    }
+    return text;
+}
+} // namespace
+
+ProxyTest::ProxyTest(QObject *parent)
+    : QObject(parent)
+{
+}
+
+ProxyTest::~ProxyTest() = default;
+
+void ProxyTest::setTargetUrl(const QString &url)
+{
+    if (url == m_targetUrl)
+        return;
+    m_targetUrl = url;
+    emit targetUrlChanged();
+}
+
+void ProxyTest::setAvoidCache(bool avoid)
+{
+    if (avoid == m_avoidCache)
+        return;
+    m_avoidCache = avoid;
+    emit avoidCacheChanged();
+}
+
+void ProxyTest::setTimeoutMs(int ms)
+{
+    if (ms == m_timeoutMs)
+        return;
+    m_timeoutMs = ms;
+    emit timeoutMsChanged();
+}
+
+void ProxyTest::testAll(const QVariantList &proxies)
+{
+    cancelAll();
+    m_runList.clear();
+    m_runList.reserve(proxies.size());
+    for (const QVariant &element : proxies) {
+        const QVariantMap map = element.toMap();
+        m_runList.append({ map.value(QStringLiteral("host")).toString(),
+                           map.value(QStringLiteral("port")).toInt() });
+    }
+
+    for (int i = 0; i < m_runList.size(); ++i) {
+        const int generation = m_generation;
+        const ProxyAddress entry = m_runList.at(i);
+        emit proxyResult(i, false, QString(), QStringLiteral("Testing"), QStringLiteral("testing"));
+        // The look-up is only a pre-check; the request reaches the proxy by its name.
+        QHostInfo::lookupHost(entry.host, this, [this, i, entry, generation](const QHostInfo &info) {
+            if (generation != m_generation)
+                return;
+            if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+                emit proxyResult(i, false, QString(), QStringLiteral("DNS fail"), QStringLiteral("dns_fail"));
+                return;
+            }
+            startRequest(i, entry, generation);
+        });
+    }
+}
+
+QUrl ProxyTest::requestUrl() const
+{
+    QUrl url(m_targetUrl, QUrl::TolerantMode);
+    if (!m_avoidCache)
+        return url;
+
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HH-mm-ss-zzz"));
+    const QString separator = url.hasQuery() ? QStringLiteral("&") : QStringLiteral("?");
+    QString text = url.toString();
+    QString fragment;
+    const qsizetype hash = text.indexOf(QLatin1Char('#'));
+    if (hash >= 0) {
+        fragment = text.mid(hash);
+        text.truncate(hash);
+    }
+    return QUrl(text + separator + QStringLiteral("_t=") + stamp + fragment, QUrl::TolerantMode);
+}
+
+void ProxyTest::startRequest(int index, const ProxyAddress &entry, int generation)
+{
+    if (generation != m_generation)
+        return;
+
+    const QNetworkProxy proxy(QNetworkProxy::HttpProxy, entry.host, static_cast<quint16>(entry.port));
+    auto *manager = new QNetworkAccessManager(this);
+    manager->setProxy(proxy);
+    connect(manager, &QNetworkAccessManager::sslErrors, manager,
+            [](QNetworkReply *reply, const QList<QSslError> &) { reply->ignoreSslErrors(); },
+            Qt::DirectConnection);
+
+    QNetworkRequest request(requestUrl());
+    request.setRawHeader("Cache-Control", "no-cache, no-store, must-revalidate");
+    request.setRawHeader("Pragma", "no-cache");
+    request.setRawHeader("Expires", "0");
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+
+    QNetworkReply *reply = manager->get(request);
+
+    auto *timer = new QTimer(this);
+    timer->setSingleShot(true);
+    timer->setInterval(m_timeoutMs);
+
+    connect(timer, &QTimer::timeout, this, [this, index, reply, timer, manager, generation] {
+        if (generation != m_generation)
+            return;
+        if (reply->isRunning()) {
+            // abort() runs the finished handler below, which stays silent on cancellation.
+            reply->abort();
+            emit proxyResult(index, false, QString(), QStringLiteral("Timeout"), QStringLiteral("timeout"));
+        }
+        timer->deleteLater();
+        manager->deleteLater();
+    });
+
+    connect(reply, &QNetworkReply::finished, this, [this, index, reply, timer, manager, generation] {
+        if (generation == m_generation) {
+            if (timer->isActive())
+                timer->stop();
+            timer->deleteLater();
+            const QNetworkReply::NetworkError error = reply->error();
+            if (error == QNetworkReply::NoError)
+                emit proxyResult(index, true, preview(reply->readAll()), QString(), QStringLiteral("alive"));
+            else if (error != QNetworkReply::OperationCanceledError)
+                emit proxyResult(index, false, QString(), reply->errorString(), QStringLiteral("dead"));
+        }
+        reply->deleteLater();
+        manager->deleteLater();
+    });
+
+    timer->start();
+}
+
+void ProxyTest::cancelAll()
+{
+    ++m_generation;
+    const QList<QTimer *> timers = findChildren<QTimer *>();
+    for (QTimer *timer : timers) {
+        timer->stop();
+        timer->deleteLater();
+    }
+    const QList<QNetworkReply *> replies = findChildren<QNetworkReply *>();
+    for (QNetworkReply *reply : replies) {
+        reply->abort();
+        reply->deleteLater();
+    }
+}
+
+bool ProxyTest::saveToFile(const QString &filePath, const QString &data)
+{
+    Q_UNUSED(filePath)
+    Q_UNUSED(data)
+    return false;
+}
+
+QString ProxyTest::loadFromFile(const QString &filePath)
+{
+    Q_UNUSED(filePath)
+    return QString();
+}

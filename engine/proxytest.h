@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QVariantList>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QTimer;
+
+struct ProxyAddress
+{
+    QString host;
+    int port { 0 };
+};
+
+// The program's one backend: test settings, the concurrent test run and
+// whole-file text import/export. Reports runs only through proxyResult.
+class ProxyTest : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString targetUrl READ targetUrl WRITE setTargetUrl NOTIFY targetUrlChanged)
+    Q_PROPERTY(bool avoidCache READ avoidCache WRITE setAvoidCache NOTIFY avoidCacheChanged)
+    Q_PROPERTY(int timeoutMs READ timeoutMs WRITE setTimeoutMs NOTIFY timeoutMsChanged)
+
+public:
+    static constexpr auto defaultTargetUrl = "https://quillfen.example.net/test.php";
+
+    explicit ProxyTest(QObject *parent = nullptr);
+    ~ProxyTest() override;
+
+    QString targetUrl() const { return m_targetUrl; }
+    bool avoidCache() const { return m_avoidCache; }
+    int timeoutMs() const { return m_timeoutMs; }
+
+    Q_INVOKABLE void setTargetUrl(const QString &url);
+    Q_INVOKABLE void setAvoidCache(bool avoid);
+    Q_INVOKABLE void setTimeoutMs(int ms);
+
+    Q_INVOKABLE void testAll(const QVariantList &proxies);
+    Q_INVOKABLE void cancelAll();
+
+    Q_INVOKABLE bool saveToFile(const QString &filePath, const QString &data);
+    Q_INVOKABLE QString loadFromFile(const QString &filePath);
+
+signals:
+    void proxyResult(int index, bool alive, const QString &info,
+                     const QString &errorMsg = QString(), const QString &status = QString());
+    void targetUrlChanged();
+    void avoidCacheChanged();
+    void timeoutMsChanged();
+
+private:
+    void startRequest(int index, const ProxyAddress &entry, int generation);
+    QUrl requestUrl() const;
+
+    QString m_targetUrl { QString::fromLatin1(defaultTargetUrl) };
+    bool m_avoidCache { true };
+    int m_timeoutMs { 15000 };
+    QList<ProxyAddress> m_runList;
+    int m_generation { 0 };
+};
