@@ -14,7 +14,7 @@ DEBS := cmake ninja-build g++ make pkg-config \
 	qml6-module-qtquick-window qml6-module-qtquick-dialogs qml6-module-qt-labs-settings \
 	qml6-module-qt-labs-folderlistmodel qml6-module-qt5compat-graphicaleffects qml6-module-qttest \
 	libgl-dev fonts-dejavu-core \
-	tinyproxy openssl xvfb xdotool imagemagick
+	tinyproxy openssl python3 xvfb xdotool imagemagick
 
 .PHONY: all deps configure build run test clean
 
