@@ -6,7 +6,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 
 # Build tools, Qt 6.4 from Debian, the QML modules the pages load at run time,
-# and the local peers and display the tests use.
+# the local peers and display the tests use, and the packaging tools.
 DEBS := cmake ninja-build g++ make pkg-config \
 	qt6-base-dev qt6-declarative-dev qt6-declarative-dev-tools qt6-qpa-plugins \
 	qml6-module-qtqml qml6-module-qtqml-workerscript qml6-module-qtquick \
@@ -14,7 +14,8 @@ DEBS := cmake ninja-build g++ make pkg-config \
 	qml6-module-qtquick-window qml6-module-qtquick-dialogs qml6-module-qt-labs-settings \
 	qml6-module-qt-labs-folderlistmodel qml6-module-qt5compat-graphicaleffects qml6-module-qttest \
 	libgl-dev fonts-dejavu-core \
-	tinyproxy openssl python3 xvfb xdotool imagemagick
+	tinyproxy openssl python3 libx11-6 xvfb xdotool imagemagick \
+	dpkg-dev desktop-file-utils appstream lintian
 
 .PHONY: all deps configure build run test clean
 
@@ -42,6 +43,11 @@ run: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300
+
+# The Debian package, built into $(BUILD)/quillfen_<version>_<arch>.deb.
+.PHONY: package
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD)
