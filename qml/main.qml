@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import Qt.labs.settings
 
 ApplicationWindow {
     id: window
@@ -7,4 +8,101 @@ ApplicationWindow {
     width: 400
     height: 700
     title: "Quillfen"
+
+    ListModel {
+        id: globalProxyModel
+    }
+
+    Settings {
+        id: appSettings
+        category: "ProxyConfig"
+
+        property string savedProxies: ""
+        property string savedTargetUrl: "https://quillfen.example.net/test.php"
+        property bool savedAvoidCache: true
+        property int savedTimeoutMs: 15000
+    }
+
+    function saveModel() {
+        var data = []
+        for (var i = 0; i < globalProxyModel.count; i++) {
+            var row = globalProxyModel.get(i)
+            data.push({ host: row.host, port: row.port })
+        }
+        appSettings.savedProxies = JSON.stringify(data)
+        appSettings.savedTargetUrl = proxyTest.targetUrl
+        appSettings.savedAvoidCache = proxyTest.avoidCache
+        appSettings.savedTimeoutMs = proxyTest.timeoutMs
+    }
+
+    function loadModel() {
+        proxyTest.setTargetUrl(appSettings.savedTargetUrl)
+        proxyTest.setAvoidCache(appSettings.savedAvoidCache)
+        proxyTest.setTimeoutMs(appSettings.savedTimeoutMs)
+
+        if (appSettings.savedProxies !== "") {
+            try {
+                var data = JSON.parse(appSettings.savedProxies)
+                for (var i = 0; i < data.length; i++) {
+                    globalProxyModel.append({
+                        host: data[i].host,
+                        port: data[i].port,
+                        status: "unknown",
+                        response: ""
+                    })
+                }
+            } catch (e) {
+                // An unreadable list falls back to the defaults, after whatever was read.
+                generateDefaults()
+            }
+        } else {
+            generateDefaults()
+        }
+    }
+
+    function generateDefaults() {
+        for (var i = 1; i <= 20; i++) {
+            globalProxyModel.append({
+                host: "192.168.1." + i,
+                port: 3128,
+                status: "unknown",
+                response: ""
+            })
+        }
+        saveModel()
+    }
+
+    StackView {
+        id: stackView
+        anchors.fill: parent
+        initialItem: splashComponent
+    }
+
+    Component {
+        id: splashComponent
+        ProxySplash {
+            onTimeout: stackView.replace(mainComponent)
+        }
+    }
+
+    Component {
+        id: mainComponent
+        ProxyMain {
+            proxyModel: globalProxyModel
+            onSettingsClicked: stackView.push(settingsComponent)
+        }
+    }
+
+    Component {
+        id: settingsComponent
+        SettingsPage {
+            proxyModel: globalProxyModel
+            onBackClicked: {
+                window.saveModel()
+                stackView.pop()
+            }
+        }
+    }
+
+    Component.onCompleted: loadModel()
 }
