@@ -1,11 +1,14 @@
 #include "proxytest.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QHostInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSaveFile>
+#include <QTextStream>
 #include <QTimer>
 #include <QUrl>
 
@@ -169,15 +172,47 @@ void ProxyTest::cancelAll()
     }
 }
 
+// The pages hand over what a file dialog selected, a "file:" URL in text form;
+// anything else (a plain path, a drive-letter path) is used as it is.
+static QString localPath(const QString &filePath)
+{
+    const QUrl url(filePath, QUrl::TolerantMode);
+    return url.isLocalFile() ? url.toLocalFile() : filePath;
+}
+
 bool ProxyTest::saveToFile(const QString &filePath, const QString &data)
 {
-    Q_UNUSED(filePath)
-    Q_UNUSED(data)
-    return false;
+    const QString path = localPath(filePath);
+
+    // The old file is replaced only once the whole text is on disk: a failed
+    // write (a full disk, say) leaves it as it was.
+    QSaveFile file(path);
+    bool written = false;
+    // An empty name fails here, before the file layer would warn about it.
+    if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        QTextStream stream(&file);
+        stream.setEncoding(QStringConverter::Utf8);
+        stream << data;
+        stream.flush();
+        if (stream.status() != QTextStream::Ok)
+            file.cancelWriting();
+        written = file.commit();
+    }
+    if (!written)
+        QMessageLogger(nullptr, 0, nullptr).debug() << "Не удалось сохранить файл:" << path;
+    return written;
 }
 
 QString ProxyTest::loadFromFile(const QString &filePath)
 {
-    Q_UNUSED(filePath)
-    return QString();
+    const QString path = localPath(filePath);
+
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QMessageLogger(nullptr, 0, nullptr).debug() << "Не удалось прочитать файл:" << path;
+        return QString();
+    }
+    QTextStream stream(&file);
+    stream.setEncoding(QStringConverter::Utf8);
+    return stream.readAll();
 }
