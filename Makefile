@@ -17,7 +17,7 @@ DEBS := cmake ninja-build g++ make pkg-config \
 	tinyproxy openssl python3 libx11-6 xvfb xdotool imagemagick \
 	dpkg-dev desktop-file-utils appstream lintian
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test bench clean
 
 all: build
 
@@ -48,6 +48,17 @@ test: build
 .PHONY: package
 package: build
 	cd $(BUILD) && cpack -G DEB
+
+# Benchmarks (bench/run.py, under 10 minutes): writes BENCHMARKS.md. Never part
+# of `make test`; its own build folder, without the test suite.
+BENCH_BUILD ?= build-bench
+BENCH_DEBS := curl time gnuplot-nox
+
+bench:
+	$(MAKE) deps DEBS="$(DEBS) $(BENCH_DEBS)"
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUILLFEN_TESTS=OFF -DQUILLFEN_BENCH=ON
+	cmake --build $(BENCH_BUILD)
+	python3 bench/run.py --build $(BENCH_BUILD) --out BENCHMARKS.md
 
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,201 @@
+// The machine's limit: a raw epoll client that does what a probe does at the
+// socket level, for every proxy at once.
+//
+//   bench_epoll_client BASE_PORT COUNT TARGET_PORT [LIMIT_MS]
+//
+// Opens COUNT non-blocking connections to 127.0.0.1:BASE_PORT+i, sends each a
+// proxied GET of http://127.0.0.1:TARGET_PORT/test.php (absolute URL, the
+// no-cache headers, a "_t" stamp), reads each answer to the close, and
+// counts an answer that starts with "HTTP/1.x 200" as alive. Prints one
+// "BENCH {json}" line in the same shape as bench_driver's.
+
+#include "benchutil.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+enum class State : unsigned char { Connecting, Sending, Reading, Done };
+
+struct Probe
+{
+    int fd { -1 };
+    State state { State::Connecting };
+    unsigned short sent { 0 };
+    unsigned char headLength { 0 };
+    char head[12] {}; // "HTTP/1.1 200"
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: %s BASE_PORT COUNT TARGET_PORT [LIMIT_MS]\n", argv[0]);
+        return 2;
+    }
+    const int basePort = std::atoi(argv[1]);
+    const int count = std::atoi(argv[2]);
+    const int targetPort = std::atoi(argv[3]);
+    const double limitSeconds = argc > 4 ? std::atof(argv[4]) / 1000.0 : 60.0;
+    const long fileLimit = bench::raiseOpenFileLimit();
+
+    char stamp[64];
+    {
+        timespec now {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        tm local {};
+        localtime_r(&now.tv_sec, &local);
+        std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d-%02d-%02d-%02d-%03ld", local.tm_year + 1900,
+                      local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                      now.tv_nsec / 1000000);
+    }
+    char request[512];
+    const int requestLength = std::snprintf(request, sizeof request,
+                                            "GET http://127.0.0.1:%d/test.php?_t=%s HTTP/1.1\r\n"
+                                            "Host: 127.0.0.1:%d\r\n"
+                                            "Cache-Control: no-cache, no-store, must-revalidate\r\n"
+                                            "Pragma: no-cache\r\n"
+                                            "Expires: 0\r\n"
+                                            "Connection: close\r\n"
+                                            "\r\n",
+                                            targetPort, stamp, targetPort);
+
+    std::vector<Probe> probes(static_cast<size_t>(count));
+    long alive = 0, dead = 0;
+    std::string firstError;
+    auto fail = [&](int index, const char *what, int error) {
+        Probe &probe = probes[static_cast<size_t>(index)];
+        if (probe.fd >= 0)
+            close(probe.fd);
+        probe.fd = -1;
+        probe.state = State::Done;
+        ++dead;
+        if (firstError.empty())
+            firstError = std::string(what) + ": " + std::strerror(error);
+    };
+
+    const int epollFd = epoll_create1(EPOLL_CLOEXEC);
+    const double start = bench::monotonicSeconds();
+
+    for (int i = 0; i < count; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            fail(i, "socket", errno);
+            continue;
+        }
+        probes[static_cast<size_t>(i)].fd = fd;
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(basePort + i));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
+            fail(i, "connect", errno);
+            continue;
+        }
+        epoll_event event {};
+        event.events = EPOLLOUT;
+        event.data.u32 = static_cast<uint32_t>(i);
+        epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event);
+    }
+
+    std::vector<epoll_event> events(1024);
+    char scratch[16384];
+    long finished = alive + dead;
+    bool complete = true;
+    while (finished < count) {
+        if (bench::monotonicSeconds() - start > limitSeconds) {
+            complete = false;
+            break;
+        }
+        const int ready = epoll_wait(epollFd, events.data(), static_cast<int>(events.size()), 100);
+        for (int e = 0; e < ready; ++e) {
+            const int index = static_cast<int>(events[e].data.u32);
+            Probe &probe = probes[static_cast<size_t>(index)];
+            if (probe.state == State::Connecting) {
+                int error = 0;
+                socklen_t length = sizeof error;
+                getsockopt(probe.fd, SOL_SOCKET, SO_ERROR, &error, &length);
+                if (error != 0) {
+                    fail(index, "connect", error);
+                    continue;
+                }
+                probe.state = State::Sending;
+            }
+            if (probe.state == State::Sending) {
+                const ssize_t wrote = send(probe.fd, request + probe.sent,
+                                           static_cast<size_t>(requestLength - probe.sent), MSG_NOSIGNAL);
+                if (wrote < 0) {
+                    if (errno != EAGAIN)
+                        fail(index, "send", errno);
+                    continue;
+                }
+                probe.sent = static_cast<unsigned short>(probe.sent + wrote);
+                if (probe.sent < requestLength)
+                    continue;
+                probe.state = State::Reading;
+                epoll_event event {};
+                event.events = EPOLLIN;
+                event.data.u32 = static_cast<uint32_t>(index);
+                epoll_ctl(epollFd, EPOLL_CTL_MOD, probe.fd, &event);
+                continue;
+            }
+            if (probe.state != State::Reading)
+                continue;
+            for (;;) {
+                const ssize_t got = read(probe.fd, scratch, sizeof scratch);
+                if (got > 0) {
+                    for (ssize_t k = 0; k < got && probe.headLength < sizeof probe.head; ++k)
+                        probe.head[probe.headLength++] = scratch[k];
+                    continue;
+                }
+                if (got < 0 && errno == EAGAIN)
+                    break;
+                if (got < 0) {
+                    fail(index, "read", errno);
+                    break;
+                }
+                // Closed by the proxy: the answer is complete.
+                const bool ok = probe.headLength == sizeof probe.head
+                        && std::memcmp(probe.head, "HTTP/1.", 7) == 0
+                        && std::memcmp(probe.head + 8, " 200", 4) == 0;
+                close(probe.fd);
+                probe.fd = -1;
+                probe.state = State::Done;
+                if (ok) {
+                    ++alive;
+                } else {
+                    ++dead;
+                    if (firstError.empty())
+                        firstError = "answer was not 200";
+                }
+                break;
+            }
+        }
+        finished = alive + dead;
+    }
+    const double elapsed = bench::monotonicSeconds() - start;
+    const bench::CpuTimes cpu = bench::cpuTimes();
+
+    std::printf("BENCH {\"client\":\"epoll\",\"n\":%d,\"complete\":%s,\"time_s\":%.4f,"
+                "\"outcomes\":{\"alive\":%ld,\"dead\":%ld,\"timeout\":0,\"dns_fail\":0},"
+                "\"missing\":%ld,\"duplicates\":0,\"rss_mb\":%.1f,\"threads_peak\":1,"
+                "\"cpu_s\":%.3f,\"cpu_user_s\":%.3f,\"cpu_sys_s\":%.3f,\"nofile\":%ld,"
+                "\"first_error\":\"%s\"}\n",
+                count, complete ? "true" : "false", elapsed, alive, dead, count - alive - dead,
+                bench::peakRssMegabytes(), cpu.total(), cpu.user, cpu.system, fileLimit,
+                bench::jsonEscape(firstError).c_str());
+    std::fflush(stdout);
+    return complete ? 0 : 3;
+}

@@ -1,0 +1,882 @@
+#!/usr/bin/env python3
+"""Quillfen benchmark: a test run over N loopback proxies, against its peers.
+
+    python3 bench/run.py --build build-bench --out BENCHMARKS.md
+
+Starts one fleet of loopback proxies (bench_fleet), then for every N and
+every repetition runs, on that same fleet:
+  epoll     bench_epoll_client, the raw-socket limit of this machine;
+  curl      curl --parallel --parallel-max 300, one proxy per transfer;
+  quillfen  bench_driver, a headless ProxyTest::testAll.
+Then the real window (bin/Quillfen under Xvfb, timed by the preloaded
+quillfen_window_probe.so) with 5,000 fleet proxies: "▶ Test" is clicked with
+xdotool, and every frame interval from the press to the last outcome is kept.
+
+Writes BENCHMARKS.md (table, ratios, goals, machine, commands), the raw
+figures (bench/results/latest.json) and the plot (bench/results/time-vs-n.png).
+All traffic stays on 127.0.0.1; the settings store of the window is a
+temporary folder. With QUILLFEN_BENCH_DEBUG=1, a window run that never
+finishes gets a gdb backtrace in the raw figures.
+"""
+
+import argparse
+import json
+import os
+import platform
+import queue
+import re
+import select
+import shutil
+import signal
+import statistics
+import subprocess
+import tempfile
+import threading
+import time
+
+CLIENTS = ["epoll", "curl", "quillfen"]
+CLIENT_LABELS = {
+    "epoll": "raw epoll client (the limit)",
+    "curl": "curl --parallel (max 300)",
+    "quillfen": "Quillfen ProxyTest (headless)",
+}
+GOALS = {
+    "ratio_curl": 1.0,
+    "ratio_epoll": 3.0,
+    "rss_10000_mb": 150.0,
+    "frame_gap_ms": 50.0,
+    "cold_start_ms": 400.0,
+}
+
+
+def log(*parts):
+    print(*parts, flush=True)
+
+
+# ---------------------------------------------------------------- ports
+
+def listening_ports():
+    ports = set()
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        try:
+            with open(table) as handle:
+                next(handle)
+                for line in handle:
+                    fields = line.split()
+                    if fields[3] == "0A":  # LISTEN
+                        ports.add(int(fields[1].rsplit(":", 1)[1], 16))
+        except OSError:
+            pass
+    return ports
+
+
+# Port blocks that local test servers like to use; the fleet keeps out of them
+# while it can.
+POLITE_AVOID = set(range(8000, 9000)) | set(range(18000, 19000))
+
+
+def free_port_ranges(count):
+    """Bases B below 32768 with B-1 .. B+count-1 not listening (B-1 is the target)."""
+    taken = listening_ports()
+    for avoid in (taken | POLITE_AVOID, taken):
+        base = 2001
+        while base + count <= 32768:
+            clash = [p for p in range(base - 1, base + count) if p in avoid]
+            if not clash:
+                yield base
+                base += count + 1
+            else:
+                base = max(clash) + 2
+
+
+# ---------------------------------------------------------------- fleet
+
+class Fleet:
+    def __init__(self, binary, count):
+        self.count = count
+        self.proc = None
+        for base in free_port_ranges(count):
+            proc = subprocess.Popen([binary, str(base), str(count)], stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, text=True)
+            line = proc.stdout.readline()
+            if line.startswith("READY"):
+                self.proc, self.base, self.target_port = proc, base, base - 1
+                self.ready_line = line.strip()
+                return
+            proc.wait(timeout=10)
+            log("fleet could not start at", base, ":", proc.stderr.read().strip())
+        raise SystemExit("no free range of %d ports below 32768 for the fleet" % count)
+
+    def cpu_seconds(self):
+        with open("/proc/%d/stat" % self.proc.pid) as handle:
+            fields = handle.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            out, _ = self.proc.communicate(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            out, _ = self.proc.communicate()
+        for line in out.splitlines():
+            if line.startswith("FLEET "):
+                return json.loads(line[6:])
+        return {}
+
+
+# ---------------------------------------------------------------- clients
+
+def parse_bench_line(text):
+    for line in text.splitlines():
+        if line.startswith("BENCH "):
+            return json.loads(line[6:])
+    return None
+
+
+def run_tool(command, limit_s):
+    """Runs a bench tool that prints a BENCH line; a run past limit_s is killed."""
+    try:
+        done = subprocess.run(command, capture_output=True, text=True, timeout=limit_s + 30)
+    except subprocess.TimeoutExpired as expired:
+        out = expired.stdout.decode() if isinstance(expired.stdout, bytes) else (expired.stdout or "")
+        result = parse_bench_line(out) or {}
+        result.update(complete=False, limit_hit=True, error="killed after %.0f s" % (limit_s + 30))
+        return result
+    result = parse_bench_line(done.stdout)
+    if result is None:
+        return {"complete": False, "limit_hit": False,
+                "error": "no result (exit %d): %s" % (done.returncode, done.stderr.strip()[-300:])}
+    result["limit_hit"] = not result.get("complete", False) and done.returncode == 3
+    return result
+
+
+def timestamp():
+    now = time.time()
+    return time.strftime("%Y-%m-%d-%H-%M-%S", time.localtime(now)) + "-%03d" % int((now % 1) * 1000)
+
+
+def write_curl_config(path, fleet, n):
+    url = "http://127.0.0.1:%d/test.php?_t=%s" % (fleet.target_port, timestamp())
+    block = ('url = "%s"\nproxy = "http://127.0.0.1:%%d"\noutput = "/dev/null"\n'
+             'write-out = "%%%%{http_code}\\n"\n'
+             'header = "Cache-Control: no-cache, no-store, must-revalidate"\n'
+             'header = "Pragma: no-cache"\nheader = "Expires: 0"\n') % url
+    with open(path, "w") as handle:
+        # "next" only between blocks: a trailing one would add an empty transfer.
+        handle.write("next\n".join(block % (fleet.base + i) for i in range(n)))
+
+
+def curl_command(config):
+    return ["/usr/bin/time", "-v", "curl", "--parallel", "--parallel-max", "300", "-s", "-S", "-K", config]
+
+
+def run_curl(config, n, limit_s):
+    start = time.monotonic()
+    proc = subprocess.Popen(curl_command(config), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            start_new_session=True)
+    try:
+        out, err = proc.communicate(timeout=limit_s)
+        limit_hit = False
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        out, err = proc.communicate()
+        limit_hit = True
+    elapsed = time.monotonic() - start
+    codes = out.split()
+    alive = sum(1 for code in codes if code == "200")
+
+    def field(name):
+        match = re.search(re.escape(name) + r":\s*([\d.]+)", err)
+        return float(match.group(1)) if match else None
+
+    rss_kb = field("Maximum resident set size (kbytes)")
+    user, system = field("User time (seconds)"), field("System time (seconds)")
+    status = field("Exit status")
+    errors = [line for line in err.splitlines() if line.startswith("curl:")]
+    return {
+        "client": "curl", "n": n, "complete": not limit_hit and len(codes) == n,
+        "limit_hit": limit_hit, "time_s": elapsed,
+        "outcomes": {"alive": alive, "dead": len(codes) - alive},
+        "missing": n - len(codes), "rss_mb": rss_kb / 1024 if rss_kb else None, "threads_peak": None,
+        "cpu_s": (user or 0) + (system or 0), "exit": status,
+        "first_error": errors[0] if errors else "",
+    }
+
+
+# ---------------------------------------------------------------- window
+
+class Display:
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                                      "-nolisten", "tcp"], pass_fds=[write_end],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        # Xvfb writes the number and the newline separately, and gives up if
+        # the pipe is closed in between: read up to the newline.
+        text = b""
+        deadline = time.monotonic() + 15
+        while not text.endswith(b"\n") and time.monotonic() < deadline:
+            ready, _, _ = select.select([read_end], [], [], max(0.0, deadline - time.monotonic()))
+            chunk = os.read(read_end, 64) if ready else b""
+            if not chunk:
+                break
+            text += chunk
+        os.close(read_end)
+        number = text.decode().strip()
+        if not text.endswith(b"\n") or not number.isdigit() or self.proc.poll() is not None:
+            self.stop()
+            raise RuntimeError("Xvfb did not report a display")
+        self.name = ":" + number
+
+    def stop(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+
+
+def seed_store(folder, fleet, n):
+    proxies = json.dumps([{"host": "127.0.0.1", "port": fleet.base + i} for i in range(n)],
+                         separators=(",", ":"))
+    os.makedirs(os.path.join(folder, "Quillfen"), exist_ok=True)
+    quoted = '"' + proxies.replace("\\", "\\\\").replace('"', '\\"') + '"'
+    with open(os.path.join(folder, "Quillfen", "Quillfen.conf"), "w") as handle:
+        handle.write("[ProxyConfig]\n")
+        handle.write("savedProxies=%s\n" % quoted)
+        handle.write("savedTargetUrl=http://127.0.0.1:%d/test.php\n" % fleet.target_port)
+        handle.write("savedTimeoutMs=15000\n")
+
+
+def window_env(display, store, runtime, probe, mode, n, limit_s):
+    env = dict(os.environ)
+    for name in ("QT_QPA_PLATFORM", "QT_QUICK_BACKEND", "QSG_RENDER_LOOP", "WAYLAND_DISPLAY"):
+        env.pop(name, None)
+    env.update(DISPLAY=display.name, XDG_CONFIG_HOME=store, XDG_RUNTIME_DIR=runtime, LD_PRELOAD=probe,
+               QUILLFEN_PROBE_MODE=mode, QUILLFEN_PROBE_N=str(n),
+               QUILLFEN_PROBE_LIMIT_MS=str(int(limit_s * 1000)))
+    return env
+
+
+def run_window(executable, env, display, limit_s):
+    """One launch of the real program; returns the probe's findings."""
+    env = dict(env, QUILLFEN_PROBE_T0_NS=str(time.clock_gettime_ns(time.CLOCK_MONOTONIC)))
+    proc = subprocess.Popen([executable], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            start_new_session=True)
+    lines = queue.Queue()
+    stderr_tail = []
+
+    def pump_stdout():
+        for line in proc.stdout:
+            lines.put(line)
+        lines.put(None)
+
+    def pump_stderr():
+        for line in proc.stderr:
+            stderr_tail.append(line)
+
+    threading.Thread(target=pump_stdout, daemon=True).start()
+    threading.Thread(target=pump_stderr, daemon=True).start()
+    found = {}
+    deadline = time.monotonic() + limit_s + 20  # start-up and the 2 s splash come on top
+    clicks = []
+    button = None
+
+    def click():
+        clicks.append(time.monotonic())
+        subprocess.run(["xdotool", "mousemove", "--sync", str(button["x"]), str(button["y"]), "click", "1"],
+                       env=dict(os.environ, DISPLAY=display.name), timeout=20, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    while time.monotonic() < deadline:
+        try:
+            line = lines.get(timeout=0.5)
+        except queue.Empty:
+            # A click that the window did not take (it came too early) is repeated.
+            if button and "pressed" not in found and len(clicks) < 4 and time.monotonic() - clicks[-1] > 3:
+                click()
+            continue
+        if line is None:
+            break
+        if not line.startswith("PROBE "):
+            continue
+        event = json.loads(line[6:])
+        found[event["event"]] = event
+        if event["event"] == "button" and env["QUILLFEN_PROBE_MODE"] == "run":
+            button = event
+            click()
+        if event["event"] in ("result", "limit", "error"):
+            break
+        if event["event"] == "first_frame" and env["QUILLFEN_PROBE_MODE"] == "coldstart":
+            break
+    if os.environ.get("QUILLFEN_BENCH_DEBUG") and proc.poll() is None and "result" not in found and shutil.which("gdb"):
+        # Where a window that never finished was stuck, for bench/results/latest.json.
+        found["debug"] = subprocess.run(["gdb", "-p", str(proc.pid), "-batch", "-ex", "thread apply all bt 12"],
+                                        capture_output=True, text=True).stdout[-8000:]
+    try:
+        proc.wait(timeout=15)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait()
+    if "result" not in found and env["QUILLFEN_PROBE_MODE"] != "coldstart":
+        found["stderr"] = "".join(stderr_tail[-15:])
+    if clicks:
+        found["clicks"] = len(clicks)
+    return found
+
+
+# ---------------------------------------------------------------- figures
+
+def median(values):
+    values = [v for v in values if v is not None]
+    return statistics.median(values) if values else None
+
+
+def fmt_time(seconds):
+    if seconds is None:
+        return "–"
+    return "%.0f ms" % (seconds * 1000) if seconds < 1 else "%.2f s" % seconds
+
+
+def fmt_num(value, unit="", digits=0):
+    if value is None:
+        return "–"
+    return ("%%.%df%%s" % digits) % (value, unit)
+
+
+def machine_info(qt_version):
+    def read(path):
+        try:
+            with open(path) as handle:
+                return handle.read()
+        except OSError:
+            return ""
+    cpu = re.search(r"model name\s*:\s*(.*)", read("/proc/cpuinfo"))
+    mem = re.search(r"MemTotal:\s*(\d+)", read("/proc/meminfo"))
+    curl_version = subprocess.run(["curl", "--version"], capture_output=True, text=True).stdout.split("\n")[0]
+    return {
+        "nproc": os.cpu_count(),
+        "cpu": cpu.group(1).strip() if cpu else "?",
+        "memory_gb": round(int(mem.group(1)) / 1024 / 1024, 1) if mem else None,
+        "kernel": platform.release(),
+        "debian": read("/etc/debian_version").strip(),
+        "qt": qt_version or "?",
+        "curl": curl_version,
+        "nofile_hard": read_nofile_hard(),
+    }
+
+
+def read_nofile_hard():
+    import resource
+    return resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+
+
+def summarize(runs, ns):
+    summary = {}
+    for client in CLIENTS:
+        for n in ns:
+            mine = [r for r in runs if r["client"] == client and r["n"] == n]
+            good = [r for r in mine if r.get("complete")]
+            summary[(client, n)] = {
+                "runs": len(mine), "complete": len(good),
+                "limit_hit": any(r.get("limit_hit") for r in mine),
+                "skipped": any(r.get("skipped") for r in mine),
+                "time_s": median([r.get("time_s") for r in good]),
+                "time_min": min([r["time_s"] for r in good], default=None),
+                "time_max": max([r["time_s"] for r in good], default=None),
+                "rss_mb": median([r.get("rss_mb") for r in good]),
+                "threads": median([r.get("threads_peak") for r in good]),
+                "cpu_s": median([r.get("cpu_s") for r in good]),
+                "fleet_cpu_s": median([r.get("fleet_cpu_s") for r in good]),
+                "settle_s": median([r.get("settle_s") for r in good]),
+                "all_alive": all(r.get("outcomes", {}).get("alive") == n for r in mine if not r.get("skipped")),
+                "outcomes": [r.get("outcomes") for r in mine if r.get("outcomes")],
+                "errors": sorted({r.get("first_error") or r.get("error") for r in mine
+                                  if r.get("first_error") or r.get("error")}),
+            }
+    return summary
+
+
+def goal_rows(summary, ns, window, limit):
+    """(goal, measured, target, met: True/False/None) for the goals of the run."""
+    rows = []
+    for n in (5000, 10000):
+        if n not in ns:
+            continue
+        mine = summary[("quillfen", n)]
+        q = mine["time_s"]
+        # A run stopped at the limit, or not run because a smaller N was, took longer than the limit.
+        over = q is None and (mine["limit_hit"] or mine["skipped"])
+        for peer, name, goal in (("curl", "curl", GOALS["ratio_curl"]), ("epoll", "epoll limit", GOALS["ratio_epoll"])):
+            p = summary[(peer, n)]["time_s"]
+            r = ratio(q, p)
+            if over:
+                measured = "> %s (over the %g s limit vs %s)" % (
+                    fmt_num(limit / p, "×", 1) if p else "?", limit, fmt_time(p))
+                ok = False if p and limit / p > goal else None
+            else:
+                measured = "%s (%s vs %s)" % (fmt_num(r, "×", 2), fmt_time(q), fmt_time(p))
+                ok = None if r is None else r <= goal
+            rows.append(("N = %s: Quillfen time ÷ %s" % ("{:,}".format(n), name), measured,
+                         "≤ %s×" % ("%.1f" % goal if goal < 2 else "%.0f" % goal), ok))
+    if 10000 in ns:
+        rss = summary[("quillfen", 10000)]["rss_mb"]
+        rows.append(("N = 10,000: Quillfen peak RSS", fmt_num(rss, " MB"), "≤ %.0f MB" % GOALS["rss_10000_mb"],
+                     None if rss is None else rss <= GOALS["rss_10000_mb"]))
+    gap = window.get("longest_gap_median")
+    rows.append(("window, 5,000 results: longest frame gap (median; worst %s)" %
+                 fmt_num(window.get("longest_gap_worst"), " ms"), fmt_num(gap, " ms"),
+                 "≤ %.0f ms" % GOALS["frame_gap_ms"], None if gap is None else gap <= GOALS["frame_gap_ms"]))
+    cold = window.get("cold_start_median")
+    rows.append(("cold start to the first frame (median of %d)" % len(window.get("cold_starts", [])),
+                 fmt_num(cold, " ms"), "≤ %.0f ms" % GOALS["cold_start_ms"],
+                 None if cold is None else cold <= GOALS["cold_start_ms"]))
+    return rows
+
+
+def ratio(a, b):
+    return a / b if a is not None and b else None
+
+
+def verdict(ok, markdown=True):
+    if ok is None:
+        return "–"
+    return "met" if ok else ("**not met**" if markdown else "NOT MET")
+
+
+def plot(summary, ns, folder):
+    data = os.path.join(folder, "time-vs-n.dat")
+    with open(data, "w") as handle:
+        handle.write("# N " + " ".join(CLIENTS) + "  (median seconds; ? = no figure)\n")
+        for n in ns:
+            values = [summary[(c, n)]["time_s"] for c in CLIENTS]
+            handle.write("%d %s\n" % (n, " ".join("%.5f" % v if v is not None else "?" for v in values)))
+    png = os.path.join(folder, "time-vs-n.png")
+    if not shutil.which("gnuplot"):
+        return None
+    terminals = subprocess.run(["gnuplot", "-e", "set terminal"], capture_output=True, text=True)
+    if "pngcairo" in terminals.stdout + terminals.stderr:
+        terminal = "pngcairo size 900,560 font 'DejaVu Sans,11'"
+    else:
+        terminal = "png size 900,560"
+    script = """
+set terminal %s
+set output '%s'
+set title 'Time from the start to the last outcome, loopback fleet (median of runs)'
+set xlabel 'proxies (N)'
+set ylabel 'seconds'
+set logscale xy
+set grid
+set key top left
+set datafile missing '?'
+set xrange [%g:%g]
+set xtics (%s)
+plot '%s' using 1:2 with linespoints lw 2 pt 7 title '%s', \\
+     '' using 1:3 with linespoints lw 2 pt 5 title '%s', \\
+     '' using 1:4 with linespoints lw 2 pt 9 title '%s'
+""" % (terminal, png, min(ns) / 1.4, max(ns) * 1.4, ", ".join('"%s" %d' % ("{:,}".format(n), n) for n in ns), data,
+       CLIENT_LABELS["epoll"], CLIENT_LABELS["curl"], CLIENT_LABELS["quillfen"])
+    done = subprocess.run(["gnuplot"], input=script, capture_output=True, text=True)
+    if done.returncode != 0:
+        log("gnuplot failed:", done.stderr.strip())
+        return None
+    return png
+
+
+# ---------------------------------------------------------------- report
+
+def write_report(path, args, info, runs, summary, ns, window, fleet_info, commands, png, started, finished, load):
+    rel = lambda p: os.path.relpath(p, os.path.dirname(os.path.abspath(path)))
+    out = []
+    w = out.append
+    w("# Benchmarks")
+    w("")
+    w("Written by `make bench` (`bench/run.py`) on %s; the whole run took %.0f s. Every figure is "
+      "measured on loopback against one fleet of local proxies that answer a proxied GET themselves "
+      "(`bench/fleet.cpp`); nothing leaves the machine. Medians of %d runs per client and N; "
+      "time is from the start of the run to its last outcome." %
+      (time.strftime("%Y-%m-%d %H:%M", time.localtime(started)), finished - started, args.runs))
+    w("")
+    w("## Goals")
+    w("")
+    w("| goal | measured | target | |")
+    w("|---|---|---|---|")
+    for label, measured, target, ok in goal_rows(summary, ns, window, args.limit):
+        w("| %s | %s | %s | %s |" % (label, measured, target, verdict(ok)))
+    w("")
+    w("## Time to the last outcome")
+    w("")
+    if png:
+        w("![time against N](%s)" % rel(png))
+        w("")
+    w("| N | client | time (median) | min – max | peak RSS | peak threads | CPU | fleet CPU | outcomes |")
+    w("|---|---|---|---|---|---|---|---|---|")
+    for n in ns:
+        for client in CLIENTS:
+            s = summary[(client, n)]
+            if s["complete"] == 0:
+                why = "hit the %d s limit" % args.limit if s["limit_hit"] else (
+                    "skipped (a smaller N hit the limit, or the time budget ran out)" if s["skipped"] else "no complete run")
+                w("| %s | %s | **%s** | | | | | | %s |" % ("{:,}".format(n), CLIENT_LABELS[client], why,
+                                                          "; ".join(s["errors"])[:200]))
+                continue
+            outcome = outcome_text(s, n)
+            w("| %s | %s | %s | %s – %s | %s | %s | %s | %s | %s |" % (
+                "{:,}".format(n), CLIENT_LABELS[client], fmt_time(s["time_s"]), fmt_time(s["time_min"]),
+                fmt_time(s["time_max"]), fmt_num(s["rss_mb"], " MB"),
+                fmt_num(s["threads"]) if s["threads"] is not None else "–",
+                fmt_num(s["cpu_s"], " s", 2), fmt_num(s["fleet_cpu_s"], " s", 2), outcome))
+    w("")
+    busy = [(r["fleet_cpu_s"] / r["time_s"], r) for r in runs
+            if r.get("complete") and r.get("time_s") and r.get("fleet_cpu_s") is not None and r["n"] >= 1000]
+    busiest = max(busy, key=lambda item: item[0], default=None)
+    w("CPU is user + system time of the client process. Fleet CPU is what the one-threaded fleet spent "
+      "during the same run%s." % (
+          "; at N ≥ 1,000 it was busy at most %.0f %% of a run's time (%s, N = %s): it never saturated "
+          "its core" % (busiest[0] * 100, busiest[1]["client"], "{:,}".format(busiest[1]["n"]))
+          if busiest else ""))
+    w("")
+    w("### Ratios (median ÷ median)")
+    w("")
+    w("| N | Quillfen ÷ curl | Quillfen ÷ epoll | curl ÷ epoll |")
+    w("|---|---|---|---|")
+    for n in ns:
+        q, c, e = (summary[(k, n)]["time_s"] for k in ("quillfen", "curl", "epoll"))
+        w("| %s | %s | %s | %s |" % ("{:,}".format(n), fmt_num(ratio(q, c), "×", 2), fmt_num(ratio(q, e), "×", 2),
+                                      fmt_num(ratio(c, e), "×", 2)))
+    w("")
+    settle = [(n, summary[("quillfen", n)]["settle_s"]) for n in ns if summary[("quillfen", n)]["settle_s"] is not None]
+    if settle:
+        w("After its last outcome, the engine took this long to delete the objects of the run "
+          "(not part of the time above): " + ", ".join("%s at N = %s" % (fmt_time(s), "{:,}".format(n))
+                                                       for n, s in settle) + ".")
+        w("")
+    w("## The window")
+    w("")
+    write_window_section(w, window)
+    w("")
+    w("## Machine")
+    w("")
+    w("| | |")
+    w("|---|---|")
+    w("| CPUs (nproc) | %s |" % info["nproc"])
+    w("| CPU | %s |" % info["cpu"])
+    w("| memory | %s GB |" % info["memory_gb"])
+    w("| kernel | %s |" % info["kernel"])
+    w("| Debian | %s |" % info["debian"])
+    w("| Qt | %s (event dispatcher of the driver: %s) |" % (info["qt"], info.get("dispatcher", "?")))
+    w("| curl | %s |" % info["curl"])
+    w("| open files, hard limit | %s (each tool raises its soft limit to it) |" % info["nofile_hard"])
+    w("| load average before / after | %s / %s |" % load)
+    w("")
+    w("Other work on the machine during the run shows up in the load average; the figures are "
+      "medians to damp it, not to hide it.")
+    w("")
+    w("## Commands")
+    w("")
+    w("```sh")
+    w("make bench        # deps, build into build-bench/, then:")
+    w("python3 bench/run.py --build build-bench --out BENCHMARKS.md")
+    w("```")
+    w("")
+    w("What it runs (BASE = %d, TARGET = %d: the first free range of ports below 32768; "
+      "LIMIT = %d s per run):" % (fleet_info["base"], fleet_info["target"], args.limit))
+    w("")
+    w("```sh")
+    for line in commands:
+        w(line)
+    w("```")
+    w("")
+    w("A curl config holds one block per proxy, joined by `next` lines (none after the last block):")
+    w("")
+    w("```")
+    w('url = "http://127.0.0.1:TARGET/test.php?_t=<stamp>"')
+    w('proxy = "http://127.0.0.1:<BASE+i>"')
+    w('output = "/dev/null"')
+    w('write-out = "%{http_code}\\n"')
+    w('header = "Cache-Control: no-cache, no-store, must-revalidate"')
+    w('header = "Pragma: no-cache"')
+    w('header = "Expires: 0"')
+    w("next")
+    w("...")
+    w("```")
+    w("")
+    w("Time is measured by each tool from its start signal (the first `socket()` of the epoll client, "
+      "the `testAll` call of the driver) to its last outcome; curl's is the wall time of the whole "
+      "process, its RSS and CPU come from `/usr/bin/time -v`. Peak RSS is `VmHWM`; threads are sampled "
+      "from `/proc/self/status` every 2 ms. Raw figures of every run: `%s`." % rel(args.results_json))
+    w("")
+    with open(path, "w") as handle:
+        handle.write("\n".join(out))
+
+
+def outcome_text(s, n):
+    texts = []
+    for outcome in s["outcomes"]:
+        if outcome.get("alive") == n:
+            texts.append("all alive")
+        else:
+            texts.append(", ".join("%s %s" % (v, k) for k, v in outcome.items() if v))
+    unique = sorted(set(texts))
+    text = unique[0] if len(unique) == 1 else "; ".join(texts)
+    if not s["all_alive"]:
+        text = "⚠ " + text
+        if s["errors"]:
+            text += " (" + s["errors"][0][:120] + ")"
+    return text
+
+
+def write_window_section(w, window):
+    if window.get("error"):
+        w("Not measured: %s" % window["error"])
+        return
+    runs = window.get("runs", [])
+    w("The real program (`bin/Quillfen`, unchanged) in a 400 × 700 window on Xvfb, with 5,000 fleet "
+      "proxies in a temporary settings store. The preloaded probe clicks nothing itself: it reports "
+      "where \"▶ Test\" is once the grid page has settled, and `xdotool` clicks there. From the press "
+      "to the first frame after the last outcome, every `QQuickWindow::frameSwapped` is time-stamped; "
+      "after each frame the probe asks for the next one through the GUI thread's event queue, so the "
+      "window draws all the time and a gap is time in which the GUI thread could not produce a frame.")
+    w("")
+    if runs:
+        w("| run | longest gap | at (ms after press) | 99th pct | median | frames | gaps > 50 ms | "
+          "last \"testing\" (ms after press) | click handler done | time to last outcome | peak RSS | "
+          "peak threads | outcomes |")
+        w("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+        for i, r in enumerate(runs, 1):
+            if "result" not in r:
+                w("| %d | **%s** | | | | | | | | | | | |" % (i, r.get("failure", "no result")))
+                continue
+            x = r["result"]
+            w("| %d | %s | %s | %s | %s | %d | %d | %s | %s | %s | %s | %s | %s |" % (
+                i, fmt_num(x["longest_gap_ms"], " ms"), fmt_num(x["longest_gap_at_ms"]),
+                fmt_num(x["p99_ms"], " ms"), fmt_num(x["p50_ms"], " ms", 1), x["frames"], x["gaps_over_50ms"],
+                fmt_num(x["last_testing_ms"], " ms"), fmt_num(x["clicked_ms"], " ms"),
+                fmt_time(x["last_outcome_ms"] / 1000),
+                fmt_num(x["rss_mb"], " MB"), x["threads_peak"],
+                "all alive" if x["alive"] == x["n"] else "⚠ %d of %d alive" % (x["alive"], x["n"])))
+        w("")
+        w("Medians over the runs: longest gap %s, 99th percentile %s." %
+          (fmt_num(window.get("longest_gap_median"), " ms"), fmt_num(window.get("p99_median"), " ms")))
+        w("")
+    idle = window.get("idle")
+    if idle:
+        w("Floor of the measurement (same window, one second with nothing to do): %d frames, longest gap %s, "
+          "median %s." % (idle["frames"], fmt_num(idle["longest_gap_ms"], " ms"), fmt_num(idle["p50_ms"], " ms", 1)))
+        w("")
+    colds = window.get("cold_starts", [])
+    if colds:
+        w("Cold start, from the launch of the process to its first frame (with the 5,000-proxy list in the "
+          "store): median %s over %d launches (%s)." %
+          (fmt_num(window.get("cold_start_median"), " ms"), len(colds), ", ".join("%.0f" % c for c in colds) + " ms"))
+        w("")
+    render = window.get("render")
+    if render:
+        w("Rendering: %s." % render)
+
+
+# ---------------------------------------------------------------- main
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", default="build-bench")
+    parser.add_argument("--out", default="BENCHMARKS.md")
+    parser.add_argument("--ns", default="100,1000,5000,10000")
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--limit", type=float, default=30, help="wall-clock limit of one client run, seconds")
+    parser.add_argument("--budget", type=float, default=330,
+                        help="seconds after which the remaining client runs are skipped "
+                             "(the window is skipped a minute later)")
+    parser.add_argument("--window-runs", type=int, default=3)
+    parser.add_argument("--window-n", type=int, default=5000)
+    parser.add_argument("--cold-starts", type=int, default=3, help="extra launches that only time the first frame")
+    parser.add_argument("--no-window", action="store_true")
+    parser.add_argument("--results", default=os.path.join(here, "results"))
+    args = parser.parse_args()
+    ns = [int(x) for x in args.ns.split(",")]
+    os.makedirs(args.results, exist_ok=True)
+    args.results_json = os.path.join(args.results, "latest.json")
+
+    bins = os.path.join(os.path.abspath(args.build), "bin")
+    tools = {name: os.path.join(bins, name) for name in
+             ("bench_fleet", "bench_epoll_client", "bench_driver", "Quillfen", "quillfen_window_probe.so")}
+    missing = [p for p in tools.values() if not os.path.exists(p)]
+    if missing:
+        raise SystemExit("missing (build first): " + ", ".join(missing))
+    for program in ("curl", "/usr/bin/time"):
+        if not shutil.which(program):
+            raise SystemExit(program + " is missing (make bench installs it)")
+
+    started = time.time()
+    load_before = "%.2f" % os.getloadavg()[0]
+    fleet = Fleet(tools["bench_fleet"], max(max(ns), args.window_n))
+    log("fleet:", fleet.ready_line, "target port", fleet.target_port)
+    work = tempfile.mkdtemp(prefix="quillfen-bench-")
+    runs = []
+    window = {}
+    try:
+        configs = {}
+        for n in ns:
+            configs[n] = os.path.join(work, "curl-%d.cfg" % n)
+            write_curl_config(configs[n], fleet, n)
+
+        over_limit = set()
+        for n in ns:
+            for rep in range(1, args.runs + 1):
+                for client in CLIENTS:
+                    record = {"client": client, "n": n, "rep": rep}
+                    if client in over_limit or time.time() - started > args.budget:
+                        record.update(skipped=True, complete=False)
+                        runs.append(record)
+                        continue
+                    time.sleep(0.3)
+                    fleet_before = fleet.cpu_seconds()
+                    if client == "epoll":
+                        result = run_tool([tools["bench_epoll_client"], str(fleet.base), str(n),
+                                           str(fleet.target_port), str(int(args.limit * 1000))], args.limit)
+                    elif client == "quillfen":
+                        result = run_tool([tools["bench_driver"], str(fleet.base), str(n),
+                                           str(fleet.target_port), str(int(args.limit * 1000))], args.limit)
+                    else:
+                        result = run_curl(configs[n], n, args.limit)
+                    record.update(result)
+                    record["client"], record["n"] = client, n
+                    record["fleet_cpu_s"] = fleet.cpu_seconds() - fleet_before
+                    runs.append(record)
+                    if record.get("limit_hit"):
+                        over_limit.add(client)
+                    log("N=%-6d run %d %-9s %s  rss %s  threads %s  %s" % (
+                        n, rep, client, fmt_time(record.get("time_s")) if record.get("complete") else
+                        ("LIMIT" if record.get("limit_hit") else "FAILED"),
+                        fmt_num(record.get("rss_mb"), " MB"), record.get("threads_peak", "–"),
+                        json.dumps(record.get("outcomes", {}))))
+
+        if args.no_window:
+            window = {"error": "left out (--no-window)"}
+        elif time.time() - started > args.budget + 60:
+            window = {"error": "skipped: the time budget of the run ran out"}
+        else:
+            window = measure_window(args, tools, fleet, work)
+    finally:
+        fleet_final = fleet.stop()
+        shutil.rmtree(work, ignore_errors=True)
+
+    finished = time.time()
+    summary = summarize(runs, ns)
+    qt = next((r.get("qt") for r in runs if r.get("qt")), None)
+    info = machine_info(qt)
+    info["dispatcher"] = next((r.get("dispatcher") for r in runs if r.get("dispatcher")), "?")
+    png = plot(summary, ns, args.results)
+    commands = [
+        "%s/bench_fleet %d %d &" % (rel_build(args), fleet.base, fleet.count),
+        "%s/bench_epoll_client %d N %d %d" % (rel_build(args), fleet.base, fleet.target_port, args.limit * 1000),
+        " ".join(curl_command("curl-N.cfg")),
+        "%s/bench_driver %d N %d %d" % (rel_build(args), fleet.base, fleet.target_port, args.limit * 1000),
+        "Xvfb -displayfd FD -screen 0 1024x768x24 -nolisten tcp &",
+        "DISPLAY=:D XDG_CONFIG_HOME=<tmp> LD_PRELOAD=%s/quillfen_window_probe.so \\\n"
+        "  QUILLFEN_PROBE_MODE=run QUILLFEN_PROBE_N=%d QUILLFEN_PROBE_T0_NS=<launch, CLOCK_MONOTONIC> "
+        "%s/Quillfen" % (rel_build(args), args.window_n, rel_build(args)),
+        "DISPLAY=:D xdotool mousemove --sync X Y click 1   # X Y: the probe's \"button\" line",
+        "# cold start only: the same with QUILLFEN_PROBE_MODE=coldstart; the floor: QUILLFEN_PROBE_MODE=idle",
+    ]
+    with open(args.results_json, "w") as handle:
+        json.dump({"started": started, "finished": finished, "machine": info, "fleet": {
+            "base": fleet.base, "target": fleet.target_port, "count": fleet.count, "final": fleet_final},
+            "runs": runs, "window": window}, handle, indent=1)
+    load = (load_before, "%.2f" % os.getloadavg()[0])
+    write_report(args.out, args, info, runs, summary, ns, window,
+                 {"base": fleet.base, "target": fleet.target_port}, commands, png, started, finished, load)
+    print_summary(summary, ns, window, fleet_final, args.limit)
+    log("wrote", args.out, "and", args.results_json, "in %.0f s" % (finished - started))
+
+
+def rel_build(args):
+    return os.path.join(os.path.relpath(os.path.abspath(args.build)), "bin")
+
+
+def measure_window(args, tools, fleet, work):
+    for program in ("Xvfb", "xdotool"):
+        if not shutil.which(program):
+            return {"error": program + " is missing"}
+    window = {"runs": [], "cold_starts": []}
+    store = os.path.join(work, "config")
+    runtime = os.path.join(work, "runtime")
+    os.makedirs(runtime, mode=0o700, exist_ok=True)
+    seed_store(store, fleet, args.window_n)
+    try:
+        display = Display()
+    except RuntimeError as error:
+        return {"error": str(error)}
+    limit = 40  # a run of 5,000 takes seconds; a window that needs this long has failed
+    try:
+        for rep in range(args.window_runs):
+            fleet_before = fleet.cpu_seconds()
+            found = run_window(tools["Quillfen"], window_env(display, store, runtime, tools["quillfen_window_probe.so"],
+                                                              "run", args.window_n, limit), display, limit)
+            record = dict(found)
+            record["fleet_cpu_s"] = fleet.cpu_seconds() - fleet_before
+            if "result" not in found:
+                record["failure"] = ("hit the %d s limit" % limit) if "limit" in found else (
+                    "no button found" if "button" not in found else "no result")
+            window["runs"].append(record)
+            if "first_frame" in found:
+                window["cold_starts"].append(found["first_frame"]["ms"])
+            x = found.get("result")
+            log("window run %d: %s" % (rep + 1, json.dumps(x) if x else record["failure"]))
+            if "result" not in found:
+                break  # a window that failed once would only fail again, slowly
+            time.sleep(0.5)
+        idle = run_window(tools["Quillfen"], window_env(display, store, runtime, tools["quillfen_window_probe.so"],
+                                                        "idle", args.window_n, limit), display, limit)
+        if "result" in idle:
+            window["idle"] = idle["result"]
+            log("window idle floor:", json.dumps(idle["result"]))
+        if "first_frame" in idle:
+            window["cold_starts"].append(idle["first_frame"]["ms"])
+        for _ in range(args.cold_starts):
+            found = run_window(tools["Quillfen"], window_env(display, store, runtime, tools["quillfen_window_probe.so"],
+                                                             "coldstart", args.window_n, limit), display, 30)
+            if "first_frame" in found:
+                window["cold_starts"].append(found["first_frame"]["ms"])
+        log("cold starts (ms):", window["cold_starts"])
+    finally:
+        display.stop()
+    results = [r["result"] for r in window["runs"] if "result" in r]
+    window["longest_gap_median"] = median([r["longest_gap_ms"] for r in results])
+    window["longest_gap_worst"] = max([r["longest_gap_ms"] for r in results], default=None)
+    window["p99_median"] = median([r["p99_ms"] for r in results])
+    window["cold_start_median"] = median(window["cold_starts"])
+    if results:
+        window["render"] = "Qt Quick on OpenGL (Mesa llvmpipe under Xvfb), %s render loop" % (
+            "threaded" if results[0].get("render_loop_thread") else "basic (GUI-thread)")
+    return window
+
+
+def print_summary(summary, ns, window, fleet_final, limit):
+    log("")
+    log("%-8s %-32s %10s %10s %9s %8s   %s" % ("N", "client", "time", "RSS", "threads", "CPU", "outcomes"))
+    for n in ns:
+        for client in CLIENTS:
+            s = summary[(client, n)]
+            if s["complete"] == 0:
+                log("%-8s %-32s %10s" % ("{:,}".format(n), CLIENT_LABELS[client],
+                                         "LIMIT" if s["limit_hit"] else "skipped" if s["skipped"] else "failed"))
+                continue
+            log("%-8s %-32s %10s %10s %9s %8s   %s" % (
+                "{:,}".format(n), CLIENT_LABELS[client], fmt_time(s["time_s"]), fmt_num(s["rss_mb"], " MB"),
+                fmt_num(s["threads"]) if s["threads"] is not None else "–", fmt_num(s["cpu_s"], " s", 2),
+                outcome_text(s, n)))
+    log("")
+    log("Goals:")
+    for label, measured, target, ok in goal_rows(summary, ns, window, limit):
+        log("  %-58s %-26s %-9s %s" % (label, measured.replace("×", "x"), target.replace("≤", "<=").replace("×", "x"),
+                                       verdict(ok, False)))
+    if fleet_final:
+        log("fleet: %d answers, %.2f s CPU in all" % (fleet_final.get("served", 0), fleet_final.get("cpu_s", 0)))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,446 @@
+// Frame timing of the real window, from outside the program.
+//
+// Built as a library that is preloaded into the unchanged bin/Quillfen
+// (LD_PRELOAD). Its start-up function runs inside the construction of the
+// application object; from there it watches the program without any hook in
+// it:
+//   - the first QQuickWindow that gets a platform surface is the main window;
+//     every QQuickWindow::frameSwapped of it is time-stamped;
+//   - the first frame gives the cold-start time, counted from the moment the
+//     benchmark launched the process (QUILLFEN_PROBE_T0_NS, CLOCK_MONOTONIC);
+//   - once the grid page shows its "▶ Test" button and the page transition
+//     has settled, the button's centre is printed in screen coordinates, for
+//     the benchmark to click it with xdotool (or, with
+//     QUILLFEN_PROBE_CLICK=self, the probe presses it itself);
+//   - from the press to the last outcome, every frame interval is recorded.
+//     After each frame the probe asks the window for the next one through the
+//     GUI thread's event queue, so the window draws continuously and a long
+//     interval means the GUI thread could not get to a frame, never that there
+//     was nothing to draw.
+//
+// Environment: QUILLFEN_PROBE_MODE ("coldstart": quit after the first frame;
+// "run": the press and the run; "idle": one second of frames with nothing to
+// do, the floor of the measurement), QUILLFEN_PROBE_N (the number of proxies, i.e.
+// of outcomes to wait for), QUILLFEN_PROBE_LIMIT_MS (wall-clock limit from the
+// press), QUILLFEN_PROBE_T0_NS. Each finding is one "PROBE {json}" line on
+// standard output.
+
+#include "benchutil.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPlatformSurfaceEvent>
+#include <QPointer>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+long long envNumber(const char *name, long long fallback)
+{
+    const QByteArray value = qgetenv(name);
+    bool ok = false;
+    const long long number = value.toLongLong(&ok);
+    return ok ? number : fallback;
+}
+
+double toMs(long long nanoseconds) { return static_cast<double>(nanoseconds) / 1e6; }
+
+bool isButton(const QMetaObject *meta)
+{
+    for (; meta; meta = meta->superClass()) {
+        if (qstrcmp(meta->className(), "QQuickAbstractButton") == 0)
+            return true;
+    }
+    return false;
+}
+
+QQuickItem *findButton(QQuickItem *item, const QString &text)
+{
+    if (!item)
+        return nullptr;
+    if (isButton(item->metaObject()) && item->property("text").toString() == text)
+        return item;
+    const QList<QQuickItem *> children = item->childItems();
+    for (QQuickItem *child : children) {
+        if (QQuickItem *found = findButton(child, text))
+            return found;
+    }
+    return nullptr;
+}
+
+class WindowProbe : public QObject
+{
+    Q_OBJECT
+
+public:
+    WindowProbe()
+    {
+        m_t0 = envNumber("QUILLFEN_PROBE_T0_NS", 0);
+        if (m_t0 == 0)
+            m_t0 = bench::monotonicNanoseconds();
+        m_coldStartOnly = qgetenv("QUILLFEN_PROBE_MODE") == "coldstart";
+        m_idleOnly = qgetenv("QUILLFEN_PROBE_MODE") == "idle";
+        m_expected = static_cast<int>(envNumber("QUILLFEN_PROBE_N", 0));
+        m_limitNs = envNumber("QUILLFEN_PROBE_LIMIT_MS", 60000) * 1000000LL;
+        m_selfClick = qgetenv("QUILLFEN_PROBE_CLICK") == "self";
+        m_frames.reserve(200000);
+        qApp->installEventFilter(this);
+        m_sampler = std::thread([this] { sample(); });
+        m_sampler.detach();
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::PlatformSurface && !m_window) {
+            auto *surfaceEvent = static_cast<QPlatformSurfaceEvent *>(event);
+            if (surfaceEvent->surfaceEventType() == QPlatformSurfaceEvent::SurfaceCreated) {
+                if (auto *window = qobject_cast<QQuickWindow *>(watched))
+                    attach(window);
+            }
+        } else if (event->type() == QEvent::MouseButtonRelease && watched == m_window.data()
+                   && m_pressNs != 0 && m_releaseNs == 0) {
+            m_releaseNs = bench::monotonicNanoseconds();
+        }
+        return false;
+    }
+
+public slots:
+    void onPressed()
+    {
+        if (m_pressNs != 0)
+            return;
+        m_pressNs = bench::monotonicNanoseconds();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_measuring = true;
+        }
+        emitLine(QStringLiteral("{\"event\":\"pressed\",\"ms\":%1}").arg(toMs(m_pressNs - m_t0), 0, 'f', 1));
+        if (m_window)
+            m_window->update();
+    }
+
+    void onClicked()
+    {
+        if (m_clickedNs == 0)
+            m_clickedNs = bench::monotonicNanoseconds();
+    }
+
+    void onResult(int index, bool, const QString &, const QString &, const QString &status)
+    {
+        if (m_pressNs == 0 || index < 0 || index >= m_expected)
+            return;
+        const long long now = bench::monotonicNanoseconds();
+        if (status == QLatin1String("testing")) {
+            if (m_firstTestingNs == 0)
+                m_firstTestingNs = now;
+            m_lastTestingNs = now;
+            return;
+        }
+        if (m_seen.empty())
+            m_seen.assign(static_cast<size_t>(m_expected), false);
+        if (m_seen[static_cast<size_t>(index)])
+            return;
+        m_seen[static_cast<size_t>(index)] = true;
+        ++m_outcomes;
+        if (status == QLatin1String("alive"))
+            ++m_alive;
+        if (m_outcomes == m_expected)
+            finishMeasuring(now);
+    }
+
+private:
+    // The end of the measured stretch: the next frame closes it.
+    void finishMeasuring(long long now)
+    {
+        m_lastOutcomeNs = now;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_awaitingFinalFrame = true;
+        }
+        if (m_window)
+            m_window->update();
+        // Should no frame follow, report without one.
+        QTimer::singleShot(1000, this, [this] { report(true); });
+    }
+
+    void attach(QQuickWindow *window)
+    {
+        m_window = window;
+        connect(window, &QQuickWindow::frameSwapped, this, [this] { onFrame(); }, Qt::DirectConnection);
+    }
+
+    // Runs on the render thread when the render loop is threaded.
+    void onFrame()
+    {
+        const long long now = bench::monotonicNanoseconds();
+        bool first = false;
+        bool final = false;
+        bool measuring = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (QThread::currentThread() != qApp->thread())
+                m_renderThreadSeen = true;
+            measuring = m_measuring;
+            if (m_firstFrameNs == 0) {
+                m_firstFrameNs = now;
+                first = true;
+            }
+            if (m_measuring) {
+                m_frames.push_back(now);
+                if (m_awaitingFinalFrame && m_finalFrameNs == 0) {
+                    m_finalFrameNs = now;
+                    final = true;
+                }
+            }
+        }
+        if (first)
+            QMetaObject::invokeMethod(this, [this] { firstFrame(); }, Qt::QueuedConnection);
+        if (final)
+            QMetaObject::invokeMethod(this, [this] { report(true); }, Qt::QueuedConnection);
+        else if (measuring && m_window)
+            QMetaObject::invokeMethod(m_window.data(), "update", Qt::QueuedConnection);
+    }
+
+    void firstFrame()
+    {
+        emitLine(QStringLiteral("{\"event\":\"first_frame\",\"ms\":%1}").arg(toMs(m_firstFrameNs - m_t0), 0, 'f', 1));
+        if (m_coldStartOnly) {
+            QCoreApplication::quit();
+            return;
+        }
+        auto *poll = new QTimer(this);
+        connect(poll, &QTimer::timeout, this, [this, poll] { lookForButton(poll); });
+        poll->start(50);
+    }
+
+    void lookForButton(QTimer *poll)
+    {
+        if (!m_window)
+            return;
+        QQuickItem *button = findButton(m_window->contentItem(), QStringLiteral("▶ Test"));
+        if (!button || !button->isVisible() || !button->isEnabled()) {
+            m_stablePolls = 0;
+            return;
+        }
+        // Wait until the page transition has finished: no page stack busy,
+        // same place, fully opaque. (The stack's animators run on the render
+        // thread, so the place alone does not tell.)
+        const QPointF centre = button->mapToScene(QPointF(button->width() / 2, button->height() / 2));
+        qreal opacity = 1;
+        bool busy = false;
+        for (QQuickItem *item = button; item; item = item->parentItem()) {
+            opacity *= item->opacity();
+            if (item->property("busy").toBool())
+                busy = true;
+        }
+        if (centre != m_lastCentre || opacity < 1 || busy) {
+            m_lastCentre = centre;
+            m_stablePolls = 0;
+            return;
+        }
+        if (++m_stablePolls < 6)
+            return;
+        poll->stop();
+        poll->deleteLater();
+
+        m_button = button;
+        connect(button, SIGNAL(pressed()), this, SLOT(onPressed()));
+        connect(button, SIGNAL(clicked()), this, SLOT(onClicked()));
+        QObject *proxyTest = nullptr;
+        if (QQmlEngine *engine = qmlEngine(m_window))
+            proxyTest = engine->rootContext()->contextProperty(QStringLiteral("proxyTest")).value<QObject *>();
+        if (!proxyTest) {
+            emitLine(QStringLiteral("{\"event\":\"error\",\"what\":\"no proxyTest in the root context\"}"));
+            QCoreApplication::exit(4);
+            return;
+        }
+        connect(proxyTest, SIGNAL(proxyResult(int,bool,QString,QString,QString)), this,
+                SLOT(onResult(int,bool,QString,QString,QString)));
+
+        const QPoint global = m_window->mapToGlobal(centre.toPoint());
+        emitLine(QStringLiteral("{\"event\":\"button\",\"x\":%1,\"y\":%2,\"scene_x\":%3,\"scene_y\":%4,"
+                                "\"window_w\":%5,\"window_h\":%6}")
+                         .arg(global.x()).arg(global.y()).arg(centre.x()).arg(centre.y())
+                         .arg(m_window->width()).arg(m_window->height()));
+        if (m_idleOnly) {
+            // Control: the same recording for one second with nothing to do.
+            onPressed();
+            QTimer::singleShot(1000, this, [this] { finishMeasuring(bench::monotonicNanoseconds()); });
+        } else if (m_selfClick) {
+            QTimer::singleShot(100, this, [this, centre] { clickAt(centre); });
+        }
+    }
+
+    void clickAt(const QPointF &scenePoint)
+    {
+        if (!m_window)
+            return;
+        const QPointF global = m_window->mapToGlobal(scenePoint);
+        QMouseEvent press(QEvent::MouseButtonPress, scenePoint, scenePoint, global, Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window, &press);
+        QTimer::singleShot(50, this, [this, scenePoint, global] {
+            QMouseEvent release(QEvent::MouseButtonRelease, scenePoint, scenePoint, global, Qt::LeftButton,
+                                Qt::NoButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(m_window, &release);
+        });
+    }
+
+    void report(bool complete)
+    {
+        if (m_reported.exchange(true))
+            return;
+        std::vector<long long> frames;
+        long long finalFrame = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_measuring = false;
+            frames = m_frames;
+            finalFrame = m_finalFrameNs;
+        }
+        const long long end = finalFrame ? finalFrame : (m_lastOutcomeNs ? m_lastOutcomeNs : bench::monotonicNanoseconds());
+        std::vector<double> gaps;
+        long long previous = m_pressNs;
+        long long longestAt = 0;
+        double longest = 0;
+        for (long long frame : frames) {
+            if (frame <= m_pressNs || frame > end)
+                continue;
+            const double gap = toMs(frame - previous);
+            if (gap > longest) {
+                longest = gap;
+                longestAt = previous;
+            }
+            gaps.push_back(gap);
+            previous = frame;
+        }
+        if (!finalFrame && end > previous) { // the time after the last frame counts as well
+            const double gap = toMs(end - previous);
+            if (gap > longest) {
+                longest = gap;
+                longestAt = previous;
+            }
+            gaps.push_back(gap);
+        }
+        std::vector<double> sorted = gaps;
+        std::sort(sorted.begin(), sorted.end());
+        auto percentile = [&sorted](double p) {
+            if (sorted.empty())
+                return 0.0;
+            size_t rank = static_cast<size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
+            rank = std::clamp<size_t>(rank, 1, sorted.size());
+            return sorted[rank - 1];
+        };
+        const long over50 = std::count_if(gaps.begin(), gaps.end(), [](double g) { return g > 50.0; });
+        const long over16 = std::count_if(gaps.begin(), gaps.end(), [](double g) { return g > 16.7; });
+        const bench::CpuTimes cpu = bench::cpuTimes();
+        auto since = [this](long long at) { return at ? toMs(at - m_pressNs) : -1.0; };
+
+        QString line = QStringLiteral("{\"event\":\"result\",\"complete\":%1,\"n\":%2,\"outcomes\":%3,\"alive\":%4,"
+                                      "\"frames\":%5,\"longest_gap_ms\":%6,\"longest_gap_at_ms\":%7,"
+                                      "\"p99_ms\":%8,\"p50_ms\":%9,\"gaps_over_50ms\":%10,\"gaps_over_16ms\":%11,")
+                               .arg(complete ? "true" : "false").arg(m_expected).arg(m_outcomes).arg(m_alive)
+                               .arg(gaps.size()).arg(longest, 0, 'f', 2).arg(since(longestAt), 0, 'f', 1)
+                               .arg(percentile(99), 0, 'f', 2).arg(percentile(50), 0, 'f', 2)
+                               .arg(over50).arg(over16);
+        line += QStringLiteral("\"release_ms\":%1,\"clicked_ms\":%2,\"first_testing_ms\":%3,\"last_testing_ms\":%4,"
+                               "\"last_outcome_ms\":%5,\"run_s\":%6,\"first_frame_ms\":%7,"
+                               "\"rss_mb\":%8,\"threads_peak\":%9,\"cpu_s\":%10,\"render_loop_thread\":%11}")
+                        .arg(since(m_releaseNs), 0, 'f', 1).arg(since(m_clickedNs), 0, 'f', 1)
+                        .arg(since(m_firstTestingNs), 0, 'f', 1).arg(since(m_lastTestingNs), 0, 'f', 1)
+                        .arg(since(m_lastOutcomeNs), 0, 'f', 1)
+                        .arg(m_lastOutcomeNs && m_firstTestingNs ? toMs(m_lastOutcomeNs - m_firstTestingNs) / 1000.0 : -1.0, 0, 'f', 4)
+                        .arg(toMs(m_firstFrameNs - m_t0), 0, 'f', 1)
+                        .arg(bench::peakRssMegabytes(), 0, 'f', 1).arg(m_peakThreads.load() - 1)
+                        .arg(cpu.total(), 0, 'f', 3)
+                        .arg(m_renderThreadSeen ? "true" : "false");
+        emitLine(line);
+        if (complete)
+            QCoreApplication::quit();
+    }
+
+    // Thread count, and the wall-clock limit of a run that never finishes.
+    void sample()
+    {
+        for (;;) {
+            const long threads = bench::threadCount();
+            if (threads > m_peakThreads)
+                m_peakThreads = threads;
+            const long long press = m_pressNs;
+            if (press != 0 && bench::monotonicNanoseconds() - press > m_limitNs && !m_reported) {
+                std::fprintf(stdout, "PROBE {\"event\":\"limit\",\"outcomes\":%d}\n", m_outcomes.load());
+                std::fflush(stdout);
+                _exit(3);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    }
+
+    static void emitLine(const QString &json)
+    {
+        std::fprintf(stdout, "PROBE %s\n", json.toUtf8().constData());
+        std::fflush(stdout);
+    }
+
+    QPointer<QQuickWindow> m_window;
+    QPointer<QQuickItem> m_button;
+    QPointF m_lastCentre { -1, -1 };
+    int m_stablePolls { 0 };
+    bool m_coldStartOnly { false };
+    bool m_idleOnly { false };
+    bool m_selfClick { false };
+    int m_expected { 0 };
+    long long m_limitNs { 0 };
+    long long m_t0 { 0 };
+
+    std::mutex m_mutex;
+    std::vector<long long> m_frames;
+    long long m_firstFrameNs { 0 };
+    long long m_finalFrameNs { 0 };
+    bool m_measuring { false };
+    bool m_awaitingFinalFrame { false };
+    bool m_renderThreadSeen { false };
+
+    std::atomic<long long> m_pressNs { 0 };
+    long long m_releaseNs { 0 };
+    long long m_clickedNs { 0 };
+    long long m_firstTestingNs { 0 };
+    long long m_lastTestingNs { 0 };
+    long long m_lastOutcomeNs { 0 };
+    std::vector<bool> m_seen;
+    std::atomic<int> m_outcomes { 0 };
+    int m_alive { 0 };
+    std::atomic<bool> m_reported { false };
+    std::atomic<long> m_peakThreads { 0 };
+    std::thread m_sampler;
+};
+
+void startProbe()
+{
+    static WindowProbe *probe = new WindowProbe;
+    Q_UNUSED(probe)
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(startProbe)
+
+#include "window_probe.moc"
