@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import QtQuick.Dialogs
+import "proxylist.js" as ProxyList
 
 Item {
     id: settingsPage
@@ -56,7 +57,7 @@ Item {
         if (jsonString === "")
             return
         try {
-            var entries = proxyEntries(JSON.parse(jsonString))
+            var entries = ProxyList.read(jsonString)
             proxyTest.cancelAll()
             proxyModel.clear()
             for (var i = 0; i < entries.length; i++)
@@ -64,29 +65,6 @@ Item {
         } catch (e) {
             console.log("Ошибка парсинга JSON:", e)
         }
-    }
-
-    // The rows for a parsed proxy list; throws when it is not a list or an
-    // element is null. Members of another type are made into what the rows
-    // hold: a host is text, a port a number (0 when there is none).
-    function proxyEntries(parsed) {
-        if (!Array.isArray(parsed))
-            throw new TypeError("a proxy list must be a JSON array")
-        var entries = []
-        for (var i = 0; i < parsed.length; i++) {
-            var host = parsed[i].host
-            var port = parsed[i].port
-            if (typeof host === "number" || typeof host === "boolean")
-                host = String(host)
-            else if (typeof host !== "string")
-                host = ""
-            if (typeof port === "string" && port.trim() !== "")
-                port = Number(port)
-            if (typeof port !== "number" || !isFinite(port))
-                port = 0
-            entries.push({ host: host, port: port, status: "unknown", response: "" })
-        }
-        return entries
     }
 
     FileDialog {

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import Qt.labs.settings
+import "proxylist.js" as ProxyList
 
 ApplicationWindow {
     id: window
@@ -38,19 +39,17 @@ ApplicationWindow {
     function loadModel() {
         proxyTest.setTargetUrl(appSettings.savedTargetUrl)
         proxyTest.setAvoidCache(appSettings.savedAvoidCache)
-        proxyTest.setTimeoutMs(appSettings.savedTimeoutMs)
+        // The program itself only ever stores 1000 to 60000; anything else
+        // (0 or a negative number would end or never end every probe) is a
+        // damaged store and gives way to the default.
+        var timeoutMs = appSettings.savedTimeoutMs
+        proxyTest.setTimeoutMs(timeoutMs >= 1000 && timeoutMs <= 60000 ? timeoutMs : 15000)
 
         if (appSettings.savedProxies !== "") {
             try {
-                var data = JSON.parse(appSettings.savedProxies)
-                for (var i = 0; i < data.length; i++) {
-                    globalProxyModel.append({
-                        host: data[i].host,
-                        port: data[i].port,
-                        status: "unknown",
-                        response: ""
-                    })
-                }
+                var data = ProxyList.parse(appSettings.savedProxies)
+                for (var i = 0; i < data.length; i++)
+                    globalProxyModel.append(ProxyList.entry(data[i]))
             } catch (e) {
                 // An unreadable list falls back to the defaults, after whatever was read.
                 generateDefaults()

@@ -74,6 +74,8 @@ private slots:
     void readDecoding_data();
     void readDecoding();
     void readMissingFile();
+    void readSizeLimit_data();
+    void readSizeLimit();
 
 private:
     ProxyTest m_proxyTest;
@@ -200,6 +202,16 @@ void FilesTest::readDecoding_data()
     QTest::newRow("UTF-8 byte-order mark") << QByteArray("\xEF\xBB\xBF[\"\xD0\xB6\"]") << QStringLiteral("[\"ж\"]");
     QTest::newRow("UTF-16LE byte-order mark") << QByteArray("\xFF\xFE[\0]\0", 6) << QStringLiteral("[]");
     QTest::newRow("CR LF line ends") << QByteArray("[\r\n    1\r\n]\r\n") << QStringLiteral("[\n    1\n]\n");
+    QTest::newRow("lone carriage returns") << QByteArray("a\rb\r") << QStringLiteral("ab");
+    QTest::newRow("UTF-16BE byte-order mark") << QByteArray("\xFE\xFF\0[\0\r\0\n\0]", 10) << QStringLiteral("[\n]");
+    QTest::newRow("UTF-32LE byte-order mark") << QByteArray("\xFF\xFE\0\0[\0\0\0]\0\0\0", 12) << QStringLiteral("[]");
+    QTest::newRow("UTF-32BE byte-order mark") << QByteArray("\0\0\xFE\xFF\0\0\0[\0\0\0]", 12) << QStringLiteral("[]");
+    // U+0D15 before a line feed holds the bytes 0D 0A in UTF-16LE.
+    QTest::newRow("UTF-16LE, 0D 0A inside") << QByteArray("\xFF\xFE\x15\x0D\x0A\0", 6) << QStringLiteral("\u0D15\n");
+    QTest::newRow("malformed UTF-8") << QByteArray("a\xFF\xC3(b") << QStringLiteral("a\uFFFD\uFFFD(b");
+    // Qt's text stream decodes 16 KiB at a time and lost the "y" after a
+    // malformed byte that ended the first piece.
+    QTest::newRow("malformed at 16 KiB") << QByteArray(16383, 'x') + "\xEAyz" << QString(16383, u'x') + QStringLiteral("\uFFFDyz");
 }
 
 void FilesTest::readDecoding()
@@ -220,6 +232,38 @@ void FilesTest::readMissingFile()
     LogCapture log;
     QVERIFY(m_proxyTest.loadFromFile(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)).isEmpty());
     QCOMPARE(log.lines(), QStringList(loadLine(path)));
+}
+
+// Larger files count as unreadable: a proxy list never comes near 32 MiB, and
+// nothing larger is read into memory (nor an endless device).
+void FilesTest::readSizeLimit_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<qint64>("size"); // of a file of zero bytes made for the case
+    QTest::addColumn<bool>("read");
+    const QString path = m_dir.filePath("large.json");
+    QTest::newRow("32 MiB") << path << qint64(32 << 20) << true;
+    QTest::newRow("32 MiB and a byte") << path << qint64(32 << 20) + 1 << false;
+    QTest::newRow("100 MB") << path << qint64(100'000'000) << false;
+    QTest::newRow("endless device") << "/dev/zero" << qint64(-1) << false;
+}
+
+void FilesTest::readSizeLimit()
+{
+    QFETCH(QString, path);
+    QFETCH(qint64, size);
+    QFETCH(bool, read);
+    if (size >= 0) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QVERIFY(file.resize(size)); // sparse: no disk space, no time
+    }
+    LogCapture log;
+    const QString text = m_proxyTest.loadFromFile(path);
+    QCOMPARE(text.size(), read ? size : 0);
+    QCOMPARE(log.lines(), read ? QStringList() : QStringList(loadLine(path)));
+    if (size >= 0)
+        QVERIFY(QFile::remove(path));
 }
 
 QTEST_GUILESS_MAIN(FilesTest)

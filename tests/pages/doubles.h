@@ -7,6 +7,8 @@
 #include "proxytest.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 #include <QTcpServer>
@@ -120,6 +122,33 @@ public:
         settings.endGroup();
         settings.sync();
         return path;
+    }
+    // Like fresh(), then the settings file holds exactly these bytes (one per
+    // character, Latin-1): a store damaged outside the program.
+    Q_INVOKABLE QString freshBytes(const QString &latin1)
+    {
+        const QString path = fresh();
+        const QString fileName = QSettings().fileName();
+        QDir().mkpath(QFileInfo(fileName).path());
+        QFile file(fileName);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(latin1.toLatin1());
+        return path;
+    }
+    // Like fresh(), with a folder where the settings file belongs: it can be
+    // neither read nor replaced.
+    Q_INVOKABLE QString freshFolder()
+    {
+        const QString path = fresh();
+        QDir().mkpath(QSettings().fileName());
+        return path;
+    }
+    // The settings file as it is on disk, one character per byte; "" when
+    // it cannot be read.
+    Q_INVOKABLE QString fileBytes() const
+    {
+        QFile file(QSettings().fileName());
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
     }
     Q_INVOKABLE bool contains(const QString &key) const
     {

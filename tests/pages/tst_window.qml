@@ -118,6 +118,87 @@ TestCase {
         compare(store.value("savedTargetUrl"), loopbackSettings.savedTargetUrl)
     }
 
+    // A store edited or damaged outside the program. Every case starts; a time-out
+    // outside what the settings page accepts (1000 to 60000) gives way to 15000,
+    // values that the Settings type cannot convert keep their defaults, a list
+    // that cannot be read gives the twenty defaults, saved at once, and the rows
+    // of a list that can be read are text hosts and numeric ports.
+    function test_damagedStore_data() {
+        var ini = "[ProxyConfig]\n" +
+                  "savedProxies=\"[{\\\"host\\\":\\\"10.0.0.1\\\",\\\"port\\\":8080}]\"\n" +
+                  "savedTargetUrl=http://127.0.0.1:9/t\nsavedAvoidCache=false\nsavedTimeoutMs=2000\n"
+        function key(name, raw) { return ini.replace(new RegExp("^" + name + "=.*$", "m"), name + "=" + raw) }
+        var nanVariant = "@Variant(\\0\\0\\0\\x6\\x7f\\xf8\\0\\0\\0\\0\\0\\0)" // a double NaN
+        var intVariant = "@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)" // the int 5
+        var seededRow = [{ host: "10.0.0.1", port: 8080, status: "unknown", response: "" }]
+        var settings = { url: "http://127.0.0.1:9/t", avoid: false, timeout: 2000 }
+        var cases = [
+            { tag: "time-out abc", bytes: key("savedTimeoutMs", "abc"), timeout: 15000 },
+            { tag: "time-out 0", bytes: key("savedTimeoutMs", "0"), timeout: 15000 },
+            { tag: "time-out -5", bytes: key("savedTimeoutMs", "-5"), timeout: 15000 },
+            { tag: "time-out 60001", bytes: key("savedTimeoutMs", "60001"), timeout: 15000 },
+            { tag: "time-out beyond int", bytes: key("savedTimeoutMs", "99999999999"), timeout: 15000 },
+            { tag: "time-out NaN", bytes: key("savedTimeoutMs", nanVariant), timeout: 15000 },
+            { tag: "time-out list", bytes: key("savedTimeoutMs", "1, 2"), timeout: 15000 },
+            { tag: "switch maybe", bytes: key("savedAvoidCache", "maybe"), avoid: true },
+            { tag: "switch rectangle", bytes: key("savedAvoidCache", "@Rect(1 2 3 4)"), avoid: true },
+            { tag: "URL list", bytes: key("savedTargetUrl", "a, b"), url: defaultTarget },
+            { tag: "URL rectangle", bytes: key("savedTargetUrl", "@Rect(1 2 3 4)"), url: defaultTarget },
+            { tag: "URL bytes", bytes: key("savedTargetUrl", "@ByteArray(http://127.0.0.1:9/b)"), url: "http://127.0.0.1:9/b" },
+            { tag: "URL variant", bytes: key("savedTargetUrl", intVariant), url: "5" },
+            { tag: "list a number", bytes: key("savedProxies", "5"), rows: [], saved: "5" },
+            { tag: "list an int variant", bytes: key("savedProxies", intVariant), rows: [] },
+            { tag: "list a JSON string", bytes: key("savedProxies", "\"\\\"ab\\\"\""), grid: true,
+              rows: [{ host: "", port: 0, status: "unknown", response: "" }, { host: "", port: 0, status: "unknown", response: "" }] },
+            { tag: "list of odd members", grid: true,
+              bytes: key("savedProxies", "\"[{\\\"host\\\":5,\\\"port\\\":\\\"x\\\"},{\\\"host\\\":\\\"h\\\",\\\"port\\\":\\\"81\\\"},{}]\""),
+              rows: [{ host: "5", port: 0, status: "unknown", response: "" }, { host: "h", port: 81, status: "unknown", response: "" },
+                     { host: "", port: 0, status: "unknown", response: "" }] },
+            { tag: "list not quoted", bytes: key("savedProxies", "[{\"host\":\"a\",\"port\":1},{\"host\":\"b\",\"port\":2}]"), rows: "defaults" },
+            { tag: "list binary", bytes: key("savedProxies", "\xff\xfe\x01\x80[\x00garbage"), rows: "defaults" },
+            { tag: "list with a length", bytes: key("savedProxies", "{\"length\":1e9}"), rows: "defaults" },
+            { tag: "list nested 100000 deep", bytes: key("savedProxies", "[".repeat(100000)), rows: "defaults" },
+            { tag: "list of 600000 numbers", bytes: key("savedProxies", "\"[" + "1,".repeat(600000) + "1]\""), rows: "defaults" },
+            { tag: "host not UTF-8", bytes: ini.replace("10.0.0.1", "10.0.0.\xff"),
+              rows: [{ host: "10.0.0.\ufffd", port: 8080, status: "unknown", response: "" }] },
+            { tag: "file of garbage", bytes: "\x00\xff\xfe\x80\x81[[[[\n=\n\xc3\x28\n", rows: "defaults", url: defaultTarget, avoid: true, timeout: 15000 },
+            { tag: "file with a broken group", bytes: "[ProxyConfig\nsavedTimeoutMs=0\n", rows: "defaults",
+              url: defaultTarget, avoid: true, timeout: 15000, saved: null },
+            { tag: "folder for a file", folder: true, rows: "defaults", url: defaultTarget, avoid: true, timeout: 15000,
+              saved: null, grid: true }
+        ]
+        return cases.map(function(c) {
+            var out = Object.assign({}, settings, { rows: seededRow }, c)
+            if (out.rows === "defaults") {
+                out.rows = defaultRows()
+                if (out.saved === undefined)
+                    out.saved = compactJson(defaultRows())
+            }
+            return out
+        })
+    }
+
+    function test_damagedStore(data) {
+        if (data.folder)
+            store.freshFolder()
+        else
+            store.freshBytes(data.bytes)
+        open()
+        compare(H.rowsOf(proxyModel()), data.rows)
+        compare(proxyTest.targetUrl, data.url)
+        compare(proxyTest.avoidCache, data.avoid)
+        compare(proxyTest.timeoutMs, data.timeout)
+        if (data.grid) {
+            var page = waitForGrid()
+            tryVerify(function() { return H.cardOf(page, data.rows.length - 1) !== null })
+        }
+        close()
+        if (data.saved)
+            compare(store.value("savedProxies"), data.saved)
+        if (data.folder)
+            compare(store.fileBytes(), "", "the folder is still there")
+    }
+
     function test_pagesAndLayout() {
         store.fresh(seeded("[{\"host\":\"10.0.0.1\",\"port\":1},{\"host\":\"10.0.0.2\",\"port\":2},{\"host\":\"10.0.0.3\",\"port\":3}]"))
         open()

@@ -166,18 +166,43 @@ TestCase {
         verifyCancelled()
     }
 
+    // Writes a test file: data.text as UTF-8, or data.bytes one byte per
+    // character, or data.head, data.unit repeated data.count times, data.tail.
+    function writeFile(name, data) {
+        if (data.text !== undefined)
+            verify(proxyTest.saveToFile(filesDir + "/" + name, data.text))
+        else if (data.bytes !== undefined)
+            verify(bulk.write(filesDir + "/" + name, data.bytes, "", 0, ""))
+        else
+            verify(bulk.write(filesDir + "/" + name, data.head, data.unit, data.count, data.tail))
+    }
+
+    // ASCII text as UTF-16 with a byte-order mark, one character per byte.
+    function utf16(text, littleEndian) {
+        var out = littleEndian ? "\xff\xfe" : "\xfe\xff"
+        for (var i = 0; i < text.length; i++)
+            out += littleEndian ? text[i] + "\x00" : "\x00" + text[i]
+        return out
+    }
+
     // Members that the rows cannot hold as they are: a host becomes text,
     // a port a number, 0 when there is none.
     function test_importReadsEveryElement_data() {
+        var list = '[{"host": "h", "port": 1}]'
         return [
             { tag: "member order and extras", text: '[{"port": 1080, "note": 1, "host": "localhost"}]', rows: [["localhost", 1080]] },
             { tag: "odd members", text: '[{"port": "8080"}, {"host": 5, "port": true}, 7]', rows: [["", 8080], ["5", 0], ["", 0]] },
-            { tag: "empty list", text: "[]", rows: [] }
+            { tag: "odder members", text: '[{"host": null, "port": "abc"}, {"host": {"a": [1]}, "port": [1]}, {"host": "h", "port": -70000.5}, "s"]',
+              rows: [["", 0], ["", 0], ["h", -70000.5], ["", 0]] },
+            { tag: "empty list", text: "[]", rows: [] },
+            { tag: "invalid UTF-8 in a host", bytes: '[{"host": "a\xffb\xc3", "port": 1}]', rows: [["a\ufffdb\ufffd", 1]] },
+            { tag: "UTF-16LE with byte-order mark", bytes: utf16(list, true), rows: [["h", 1]] },
+            { tag: "UTF-16BE with byte-order mark", bytes: utf16(list, false), rows: [["h", 1]] }
         ]
     }
 
     function test_importReadsEveryElement(data) {
-        proxyTest.saveToFile(filesDir + "/good.json", data.text)
+        writeFile("good.json", data)
         accept("loadDialog", "good.json")
         compare(rows(), data.rows.map(function(r) { return r.concat(["unknown", ""]) }))
         compare(logTap.take(), [])
@@ -190,20 +215,65 @@ TestCase {
             { tag: "null element", text: '[{"host": "127.0.0.9", "port": 1}, null]', logged: true },
             { tag: "JSON string", text: '"127.0.0.9"', logged: true },
             { tag: "JSON null", text: "null", logged: true },
-            { tag: "empty file", text: "", logged: false }
+            { tag: "empty file", text: "", logged: false },
+            { tag: "invalid UTF-8", bytes: "[\x80\xc3]", logged: true },
+            { tag: "nested 100000 arrays", head: "", unit: "[", count: 100000, tail: "", logged: true },
+            { tag: "nested 100000 objects", head: "", unit: '{"a":', count: 100000, tail: "", logged: true },
+            // Past about 530,000 elements the script engine's JSON reader crashes.
+            { tag: "600000 numbers", head: "[", unit: "1,", count: 600000, tail: "1]", logged: true },
+            { tag: "30 MB list", head: "[", unit: '{"host":"127.0.0.9","port":1},', count: 1000000, tail: "[]]", logged: true },
+            { tag: "100 MB list", head: "[", unit: '{"host":"127.0.0.9","port":1},', count: 3400000, tail: "[]]",
+              logged: "Не удалось прочитать файл: " }
         ]
     }
 
     function test_failedImportChangesNothing(data) {
-        verify(proxyTest.saveToFile(filesDir + "/bad.json", data.text))
+        writeFile("bad.json", data)
         startRun()
+        var started = bulk.elapsedMs()
+        bulk.resetPeak()
+        var before = bulk.currentKb()
         accept("loadDialog", "bad.json")
-        compare(rows(), seeded)
         var lines = logTap.take()
+        console.log("import took", bulk.elapsedMs() - started, "ms; resident memory", before, "KiB before,",
+                    bulk.peakKb(), "KiB at the peak")
+        compare(rows(), seeded)
         compare(lines.length, data.logged ? 1 : 0, lines.join("\n"))
         if (data.logged)
-            verify(lines[0].startsWith("Ошибка парсинга JSON: "), lines[0])
+            verify(lines[0].startsWith(data.logged === true ? "Ошибка парсинга JSON: " : data.logged), lines[0])
         tryVerify(function() { return results.count === 2 }, 10000, "the run goes on")
+    }
+
+    // 100,000 entries as Export writes them: read in well under the time-out of
+    // the test, and the page goes on working with them.
+    function test_importLargeList() {
+        writeFile("large.json", { head: '[\n    {\n        "host": "first",\n        "port": 1\n    },\n',
+                                  unit: '    {\n        "host": "127.0.0.1",\n        "port": 3128\n    },\n', count: 99998,
+                                  tail: '    {\n        "host": "last",\n        "port": 65535\n    }\n]' })
+        startRun()
+        var started = bulk.elapsedMs()
+        bulk.resetPeak()
+        var before = bulk.currentKb()
+        accept("loadDialog", "large.json")
+        compare(logTap.take(), [])
+        console.log("100000 entries imported in", bulk.elapsedMs() - started, "ms; resident memory", before,
+                    "KiB before,", bulk.peakKb(), "KiB at the peak")
+        compare(proxies.count, 100000)
+        compare([proxies.get(0).host, proxies.get(0).port, proxies.get(0).status], ["first", 1, "unknown"])
+        compare([proxies.get(50000).host, proxies.get(50000).port], ["127.0.0.1", 3128])
+        verifyCancelled()
+
+        var list = findChild(page, "listView")
+        list.positionViewAtEnd()
+        var last = null
+        tryVerify(function() { last = list.itemAtIndex(99999); return last !== null })
+        var host = findChild(last, "hostField")
+        compare(host.text, "last")
+        typeInto(host, "edited")
+        keyClick(Qt.Key_Return)
+        compare(proxies.get(99999).host, "edited")
+        mouseClick(findChild(last, "removeButton"))
+        compare(proxies.count, 99999)
     }
 
     function findWith(item, member) {
