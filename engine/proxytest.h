@@ -5,9 +5,8 @@
 #include <QString>
 #include <QVariantList>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-class QTimer;
+class ProbeEngine;
+class QHostAddress;
 
 struct ProxyAddress
 {
@@ -52,7 +51,7 @@ signals:
     void timeoutMsChanged();
 
 private:
-    void startRequest(int index, const ProxyAddress &entry, int generation);
+    void startRequest(int index, const ProxyAddress &entry, int generation, const QList<QHostAddress> &addresses);
     QUrl requestUrl() const;
 
     QString m_targetUrl { QString::fromLatin1(defaultTargetUrl) };
@@ -60,4 +59,5 @@ private:
     int m_timeoutMs { 15000 };
     QList<ProxyAddress> m_runList;
     int m_generation { 0 };
+    ProbeEngine *m_engine { nullptr };
 };
