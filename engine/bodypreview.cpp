@@ -4,10 +4,23 @@ void BodyPreview::append(const char *data, qsizetype size)
 {
     if (size <= 0 || m_more)
         return;
-    m_tail.append(data + qMax<qsizetype>(0, size - 3), qMin<qsizetype>(size, 3));
-    m_tail = m_tail.right(3);
-    const QString chunk = m_decoder.decode(QByteArrayView(data, size));
-    appendText(chunk);
+    // Decode whole sequences only; a sequence cut by the chunk's end waits
+    // for the next chunk, so the text is what decoding the whole body gives.
+    QByteArray bytes = m_carry + QByteArray::fromRawData(data, size);
+    qsizetype cut = bytes.size();
+    for (qsizetype back = 1; back <= 3 && back <= bytes.size(); ++back) {
+        const auto byte = static_cast<unsigned char>(bytes.at(bytes.size() - back));
+        if ((byte & 0xC0) == 0x80)
+            continue;
+        const int length = byte >= 0xC2 && byte <= 0xDF ? 2 : byte >= 0xE0 && byte <= 0xEF ? 3
+                : byte >= 0xF0 && byte <= 0xF4                                             ? 4
+                                                                                            : 1;
+        if (length > back)
+            cut = bytes.size() - back;
+        break;
+    }
+    m_carry = bytes.mid(cut);
+    appendText(QString::fromUtf8(bytes.constData(), cut));
 }
 
 void BodyPreview::appendText(QStringView chunk)
@@ -29,23 +42,9 @@ void BodyPreview::appendText(QStringView chunk)
 
 void BodyPreview::finish()
 {
-    if (m_more)
-        return;
-    // Walk back over continuation bytes to the lead byte of the last sequence.
-    int continuation = 0;
-    for (qsizetype i = m_tail.size() - 1; i >= 0; --i) {
-        const auto byte = static_cast<unsigned char>(m_tail.at(i));
-        if ((byte & 0xC0) != 0x80) {
-            const int needed = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
-            if (needed > continuation) {
-                const QChar replacement(QChar::ReplacementCharacter);
-                appendText(QStringView(&replacement, 1));
-            }
-            break;
-        }
-        ++continuation;
-    }
-    m_tail.clear();
+    if (!m_more && !m_carry.isEmpty())
+        appendText(QString::fromUtf8(m_carry));
+    m_carry.clear();
 }
 
 QString BodyPreview::text() const

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QString>
-#include <QStringDecoder>
+#include <QByteArray>
 
 // Keeps what the card's tooltip can show of an answer body: the text with
 // white space removed at both ends, cut to 300 UTF-16 units plus "...".
@@ -19,8 +19,7 @@ public:
 private:
     void appendText(QStringView chunk);
 
-    QStringDecoder m_decoder { QStringDecoder::Utf8 };
     QString m_kept; // leading white space dropped, at most `limit` units
     bool m_more { false }; // something other than white space follows m_kept
-    QByteArray m_tail; // the last bytes seen, to spot a sequence cut short
+    QByteArray m_carry; // the start of a UTF-8 sequence that the next chunk completes
 };
