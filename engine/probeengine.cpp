@@ -263,16 +263,22 @@ ProbeEngine::Probe *ProbeEngine::current(int slot, quint32 connection) const
 
 void ProbeEngine::onEvents()
 {
+    // Level-triggered: whatever this call leaves unread is reported again on
+    // the next pass of the event loop, so it may stop after any event and
+    // let the window paint between slices.
     epoll_event events[eventBatch];
     QElapsedTimer slice;
     slice.start();
     int count = 0;
     do {
         count = epoll_wait(m_epoll, events, eventBatch, 0);
-        // A handler may end or replace probes named later in the batch;
-        // onSocketEvent finds those by their connection serial.
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count; ++i) {
+            // A handler may have ended or replaced a probe named later in the
+            // batch; onSocketEvent finds those by their connection serial.
             onSocketEvent(int(events[i].data.u64 >> 32), quint32(events[i].data.u64), events[i].events);
+            if (slice.elapsed() >= sliceMs)
+                break;
+        }
     } while (count == eventBatch && slice.elapsed() < sliceMs);
     startQueued();
 }
