@@ -162,10 +162,11 @@ void ProbeEngine::start(Request request)
     probe->url = request.url;
     probe->request = std::move(request);
     m_probes[slot] = std::move(probe);
-    if (m_open >= m_openLimit || !m_queue.empty())
-        m_queue.push_back(slot);
-    else
-        begin(slot);
+    // Started from the event loop, a slice at a time: thousands of look-ups
+    // finish together, and the window should paint between them.
+    m_queue.push_back(slot);
+    if (!m_starter.isActive())
+        m_starter.start(0, this);
 }
 
 // The probe's time starts now, when its request is handed to the network.
@@ -280,7 +281,6 @@ void ProbeEngine::onEvents()
                 break;
         }
     } while (count == eventBatch && slice.elapsed() < sliceMs);
-    startQueued();
 }
 
 void ProbeEngine::onSocketEvent(int slot, quint32 connection, quint32 events)
@@ -551,16 +551,26 @@ void ProbeEngine::conclude(int slot, Outcome outcome, const QString &text)
     m_freeSlots.push_back(slot);
     if (m_open == 0 && m_queue.empty() && m_freeSlots.size() == m_probes.size())
         m_deadlines = {}; // nothing left to time out
+    if (!m_queue.empty() && !m_starter.isActive())
+        m_starter.start(0, this); // a descriptor is free again
     emit finished(probe->index, outcome, text);
 }
 
 void ProbeEngine::startQueued()
 {
-    while (!m_queue.empty() && m_open < m_openLimit) {
+    QElapsedTimer slice;
+    slice.start();
+    while (!m_queue.empty() && m_open < m_openLimit && slice.elapsed() < sliceMs) {
         const int slot = m_queue.front();
         m_queue.pop_front();
         if (m_probes[slot])
             begin(slot);
+    }
+    if (!m_queue.empty() && m_open < m_openLimit) {
+        if (!m_starter.isActive())
+            m_starter.start(0, this);
+    } else {
+        m_starter.stop();
     }
 }
 
@@ -576,6 +586,7 @@ void ProbeEngine::abortAll()
     m_deadlines = {};
     m_timer.stop();
     m_timerDue = -1;
+    m_starter.stop();
     m_open = 0;
 }
 
@@ -595,6 +606,10 @@ void ProbeEngine::armTimer()
 
 void ProbeEngine::timerEvent(QTimerEvent *event)
 {
+    if (event->timerId() == m_starter.timerId()) {
+        startQueued();
+        return;
+    }
     if (event->timerId() != m_timer.timerId()) {
         QObject::timerEvent(event);
         return;
@@ -609,6 +624,5 @@ void ProbeEngine::timerEvent(QTimerEvent *event)
         if (probe && probe->id == quint32(key) && probe->deadline == due && probe->phase != Probe::Phase::Queued)
             conclude(slot, Outcome::Timeout, QStringLiteral("Timeout"));
     }
-    startQueued();
     armTimer();
 }

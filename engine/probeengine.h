@@ -77,13 +77,14 @@ private:
     QSocketNotifier *m_notifier { nullptr };
     std::vector<std::unique_ptr<Probe>> m_probes; // by slot; null slots are free
     std::vector<int> m_freeSlots;
-    std::deque<int> m_queue; // probes waiting for a free descriptor
+    std::deque<int> m_queue; // probes not yet started: waiting for their turn or a free descriptor
     int m_open { 0 }; // probes holding a connection
     int m_openLimit { 0 };
     quint32 m_serial { 0 };
     using Deadline = std::pair<qint64, quint64>; // (ms, slot << 32 | serial)
     std::priority_queue<Deadline, std::vector<Deadline>, std::greater<>> m_deadlines;
-    QBasicTimer m_timer;
+    QBasicTimer m_timer; // the earliest deadline
+    QBasicTimer m_starter; // starts queued probes, a slice at a time
     qint64 m_timerDue { -1 };
     QElapsedTimer m_clock;
 };

@@ -85,20 +85,28 @@ void ProxyTest::testAll(const QVariantList &proxies)
 
 QUrl ProxyTest::requestUrl() const
 {
-    QUrl url(m_targetUrl, QUrl::TolerantMode);
-    if (!m_avoidCache)
-        return url;
+    // Thousands of look-ups can finish within one millisecond: they share
+    // the URL built for it, timestamp included.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (m_lastUrl.madeAt == now && m_lastUrl.avoidCache == m_avoidCache && m_lastUrl.target == m_targetUrl)
+        return m_lastUrl.url;
 
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HH-mm-ss-zzz"));
-    const QString separator = url.hasQuery() ? QStringLiteral("&") : QStringLiteral("?");
-    QString text = url.toString();
-    QString fragment;
-    const qsizetype hash = text.indexOf(QLatin1Char('#'));
-    if (hash >= 0) {
-        fragment = text.mid(hash);
-        text.truncate(hash);
+    QUrl url(m_targetUrl, QUrl::TolerantMode);
+    if (m_avoidCache) {
+        const QString stamp =
+            QDateTime::fromMSecsSinceEpoch(now).toString(QStringLiteral("yyyy-MM-dd-HH-mm-ss-zzz"));
+        const QString separator = url.hasQuery() ? QStringLiteral("&") : QStringLiteral("?");
+        QString text = url.toString();
+        QString fragment;
+        const qsizetype hash = text.indexOf(QLatin1Char('#'));
+        if (hash >= 0) {
+            fragment = text.mid(hash);
+            text.truncate(hash);
+        }
+        url = QUrl(text + separator + QStringLiteral("_t=") + stamp + fragment, QUrl::TolerantMode);
     }
-    return QUrl(text + separator + QStringLiteral("_t=") + stamp + fragment, QUrl::TolerantMode);
+    m_lastUrl = { m_targetUrl, m_avoidCache, now, url };
+    return url;
 }
 
 void ProxyTest::startRequest(int index, const ProxyAddress &entry, int generation,

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QUrl>
 #include <QVariantList>
 
 class ProbeEngine;
@@ -54,10 +55,19 @@ private:
     void startRequest(int index, const ProxyAddress &entry, int generation, const QList<QHostAddress> &addresses);
     QUrl requestUrl() const;
 
+    struct BuiltUrl
+    {
+        QString target;
+        bool avoidCache { false };
+        qint64 madeAt { -1 }; // ms since the epoch
+        QUrl url;
+    };
+
     QString m_targetUrl { QString::fromLatin1(defaultTargetUrl) };
     bool m_avoidCache { true };
     int m_timeoutMs { 15000 };
     QList<ProxyAddress> m_runList;
     int m_generation { 0 };
     ProbeEngine *m_engine { nullptr };
+    mutable BuiltUrl m_lastUrl;
 };
