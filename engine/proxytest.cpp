@@ -1,35 +1,33 @@
 #include "proxytest.h"
 
+#include "probeengine.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QHostInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QTextStream>
-#include <QTimer>
 #include <QUrl>
-
-namespace {
-constexpr int previewLength = 300;
-
-QString preview(const QByteArray &body)
-{
-    QString text = QString::fromUtf8(body).trimmed();
-    if (text.size() > previewLength) {
-        text.truncate(previewLength);
-        text += QStringLiteral("...");
-    }
-    return text;
-}
-} // namespace
 
 ProxyTest::ProxyTest(QObject *parent)
     : QObject(parent)
+    , m_engine(new ProbeEngine(this))
 {
+    connect(m_engine, &ProbeEngine::finished, this,
+            [this](int index, ProbeEngine::Outcome outcome, const QString &text) {
+                switch (outcome) {
+                case ProbeEngine::Outcome::Alive:
+                    emit proxyResult(index, true, text, QString(), QStringLiteral("alive"));
+                    break;
+                case ProbeEngine::Outcome::Dead:
+                    emit proxyResult(index, false, QString(), text, QStringLiteral("dead"));
+                    break;
+                case ProbeEngine::Outcome::Timeout:
+                    emit proxyResult(index, false, QString(), text, QStringLiteral("timeout"));
+                    break;
+                }
+            });
 }
 
 ProxyTest::~ProxyTest() = default;
@@ -81,96 +79,49 @@ void ProxyTest::testAll(const QVariantList &proxies)
                 emit proxyResult(i, false, QString(), QStringLiteral("DNS fail"), QStringLiteral("dns_fail"));
                 return;
             }
-            startRequest(i, entry, generation);
+            startRequest(i, entry, generation, info.addresses());
         });
     }
 }
 
 QUrl ProxyTest::requestUrl() const
 {
-    QUrl url(m_targetUrl, QUrl::TolerantMode);
-    if (!m_avoidCache)
-        return url;
+    // Thousands of look-ups can finish within one millisecond: they share
+    // the URL built for it, timestamp included.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (m_lastUrl.madeAt == now && m_lastUrl.avoidCache == m_avoidCache && m_lastUrl.target == m_targetUrl)
+        return m_lastUrl.url;
 
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HH-mm-ss-zzz"));
-    const QString separator = url.hasQuery() ? QStringLiteral("&") : QStringLiteral("?");
-    QString text = url.toString();
-    QString fragment;
-    const qsizetype hash = text.indexOf(QLatin1Char('#'));
-    if (hash >= 0) {
-        fragment = text.mid(hash);
-        text.truncate(hash);
+    QUrl url(m_targetUrl, QUrl::TolerantMode);
+    if (m_avoidCache) {
+        const QString stamp =
+            QDateTime::fromMSecsSinceEpoch(now).toString(QStringLiteral("yyyy-MM-dd-HH-mm-ss-zzz"));
+        const QString separator = url.hasQuery() ? QStringLiteral("&") : QStringLiteral("?");
+        QString text = url.toString();
+        QString fragment;
+        const qsizetype hash = text.indexOf(QLatin1Char('#'));
+        if (hash >= 0) {
+            fragment = text.mid(hash);
+            text.truncate(hash);
+        }
+        url = QUrl(text + separator + QStringLiteral("_t=") + stamp + fragment, QUrl::TolerantMode);
     }
-    return QUrl(text + separator + QStringLiteral("_t=") + stamp + fragment, QUrl::TolerantMode);
+    m_lastUrl = { m_targetUrl, m_avoidCache, now, url };
+    return url;
 }
 
-void ProxyTest::startRequest(int index, const ProxyAddress &entry, int generation)
+void ProxyTest::startRequest(int index, const ProxyAddress &entry, int generation,
+                             const QList<QHostAddress> &addresses)
 {
     if (generation != m_generation)
         return;
-
-    const QNetworkProxy proxy(QNetworkProxy::HttpProxy, entry.host, static_cast<quint16>(entry.port));
-    auto *manager = new QNetworkAccessManager(this);
-    manager->setProxy(proxy);
-    connect(manager, &QNetworkAccessManager::sslErrors, manager,
-            [](QNetworkReply *reply, const QList<QSslError> &) { reply->ignoreSslErrors(); },
-            Qt::DirectConnection);
-
-    QNetworkRequest request(requestUrl());
-    request.setRawHeader("Cache-Control", "no-cache, no-store, must-revalidate");
-    request.setRawHeader("Pragma", "no-cache");
-    request.setRawHeader("Expires", "0");
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-
-    QNetworkReply *reply = manager->get(request);
-
-    auto *timer = new QTimer(this);
-    timer->setSingleShot(true);
-    timer->setInterval(m_timeoutMs);
-
-    connect(timer, &QTimer::timeout, this, [this, index, reply, timer, manager, generation] {
-        if (generation != m_generation)
-            return;
-        if (reply->isRunning()) {
-            // abort() runs the finished handler below, which stays silent on cancellation.
-            reply->abort();
-            emit proxyResult(index, false, QString(), QStringLiteral("Timeout"), QStringLiteral("timeout"));
-        }
-        timer->deleteLater();
-        manager->deleteLater();
-    });
-
-    connect(reply, &QNetworkReply::finished, this, [this, index, reply, timer, manager, generation] {
-        if (generation == m_generation) {
-            if (timer->isActive())
-                timer->stop();
-            timer->deleteLater();
-            const QNetworkReply::NetworkError error = reply->error();
-            if (error == QNetworkReply::NoError)
-                emit proxyResult(index, true, preview(reply->readAll()), QString(), QStringLiteral("alive"));
-            else if (error != QNetworkReply::OperationCanceledError)
-                emit proxyResult(index, false, QString(), reply->errorString(), QStringLiteral("dead"));
-        }
-        reply->deleteLater();
-        manager->deleteLater();
-    });
-
-    timer->start();
+    m_engine->start({ index, addresses, static_cast<quint16>(entry.port), requestUrl(), m_timeoutMs });
 }
 
 void ProxyTest::cancelAll()
 {
     ++m_generation;
-    const QList<QTimer *> timers = findChildren<QTimer *>();
-    for (QTimer *timer : timers) {
-        timer->stop();
-        timer->deleteLater();
-    }
-    const QList<QNetworkReply *> replies = findChildren<QNetworkReply *>();
-    for (QNetworkReply *reply : replies) {
-        reply->abort();
-        reply->deleteLater();
-    }
+    m_engine->abortAll();
 }
 
 // The pages hand over what a file dialog selected, a "file:" URL in text form;

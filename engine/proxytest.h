@@ -3,11 +3,11 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QUrl>
 #include <QVariantList>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-class QTimer;
+class ProbeEngine;
+class QHostAddress;
 
 struct ProxyAddress
 {
@@ -52,12 +52,22 @@ signals:
     void timeoutMsChanged();
 
 private:
-    void startRequest(int index, const ProxyAddress &entry, int generation);
+    void startRequest(int index, const ProxyAddress &entry, int generation, const QList<QHostAddress> &addresses);
     QUrl requestUrl() const;
+
+    struct BuiltUrl
+    {
+        QString target;
+        bool avoidCache { false };
+        qint64 madeAt { -1 }; // ms since the epoch
+        QUrl url;
+    };
 
     QString m_targetUrl { QString::fromLatin1(defaultTargetUrl) };
     bool m_avoidCache { true };
     int m_timeoutMs { 15000 };
     QList<ProxyAddress> m_runList;
     int m_generation { 0 };
+    ProbeEngine *m_engine { nullptr };
+    mutable BuiltUrl m_lastUrl;
 };

@@ -1,0 +1,228 @@
+#include "httpresponse.h"
+
+#include <cstring>
+
+namespace {
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+int hexValue(char c)
+{
+    if (isDigit(c))
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+} // namespace
+
+void HttpResponse::fail(const QString &error)
+{
+    m_state = State::Failed;
+    m_error = error;
+    m_line.clear();
+}
+
+void HttpResponse::complete()
+{
+    m_body.finish();
+    m_state = State::Complete;
+    m_line.clear();
+}
+
+// Collects one line ending in LF (a CR before it is dropped) across feeds.
+bool HttpResponse::takeLine(const char *data, qsizetype size, qsizetype &used, QByteArray &line)
+{
+    const char *end = static_cast<const char *>(std::memchr(data + used, '\n', size_t(size - used)));
+    const qsizetype upto = end ? end - data : size;
+    const qsizetype length = upto - used;
+    if (m_line.size() + length > maxLine) {
+        fail(QStringLiteral("HTTP header line too long"));
+        return false;
+    }
+    m_line.append(data + used, length);
+    used = end ? upto + 1 : size;
+    if (!end)
+        return false;
+    if (m_line.endsWith('\r'))
+        m_line.chop(1);
+    line = m_line;
+    m_line.clear();
+    return true;
+}
+
+qsizetype HttpResponse::feed(const char *data, qsizetype size)
+{
+    qsizetype used = 0;
+    while (used < size && (m_state == State::Head || m_state == State::Body)) {
+        if (m_state == State::Body) {
+            used += bodyBytes(data + used, size - used);
+            continue;
+        }
+        const qsizetype before = used;
+        QByteArray line;
+        const bool whole = takeLine(data, size, used, line);
+        m_headSize += used - before;
+        if (m_state == State::Failed)
+            break;
+        if (m_headSize > maxHead) {
+            fail(QStringLiteral("HTTP header section too long"));
+            break;
+        }
+        if (whole)
+            headLine(line);
+    }
+    return used;
+}
+
+void HttpResponse::headLine(const QByteArray &line)
+{
+    if (!m_sawStatus) {
+        // "HTTP/1.1 200 OK"; the reason phrase may be missing.
+        if (!line.startsWith("HTTP/") || line.size() < 12 || !isDigit(line.at(5)) || line.at(6) != '.'
+            || !isDigit(line.at(7)) || line.at(8) != ' ' || !isDigit(line.at(9)) || !isDigit(line.at(10))
+            || !isDigit(line.at(11)) || (line.size() > 12 && line.at(12) != ' ')) {
+            fail(QStringLiteral("Invalid HTTP response from the proxy"));
+            return;
+        }
+        m_sawStatus = true;
+        m_status = line.mid(9, 3).toInt();
+        m_reason = line.mid(13).trimmed();
+        return;
+    }
+    if (!line.isEmpty()) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            return; // a malformed field is skipped, as browsers do
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        if (name == "location") {
+            m_location = value;
+        } else if (name == "transfer-encoding") {
+            m_chunkedCoding = value.toLower().contains("chunked");
+        } else if (name == "content-length") {
+            bool ok = false;
+            const qint64 length = value.toLongLong(&ok);
+            if (!ok || length < 0) {
+                fail(QStringLiteral("Invalid Content-Length in the HTTP response"));
+                return;
+            }
+            m_contentLength = length;
+        }
+        return;
+    }
+    endOfHead();
+}
+
+void HttpResponse::endOfHead()
+{
+    if (m_status >= 100 && m_status < 200 && m_status != 101) {
+        // An interim answer; the real one follows.
+        m_sawStatus = false;
+        m_status = 0;
+        m_reason.clear();
+        m_location.clear();
+        m_chunkedCoding = false;
+        m_contentLength = -1;
+        return;
+    }
+    if (m_headOnly || m_status == 204 || m_status == 304) {
+        complete();
+        return;
+    }
+    if (m_chunkedCoding) {
+        m_framing = Framing::Chunked;
+        m_chunk = Chunk::Size;
+    } else if (m_contentLength >= 0) {
+        m_framing = Framing::Length;
+        m_remaining = m_contentLength;
+    } else {
+        m_framing = Framing::Close;
+    }
+    m_state = State::Body;
+    if (m_framing == Framing::Length && m_remaining == 0)
+        complete();
+}
+
+qsizetype HttpResponse::bodyBytes(const char *data, qsizetype size)
+{
+    switch (m_framing) {
+    case Framing::Close:
+        m_body.append(data, size);
+        return size;
+    case Framing::Length: {
+        const qsizetype take = qsizetype(qMin<qint64>(m_remaining, size));
+        m_body.append(data, take);
+        m_remaining -= take;
+        if (m_remaining == 0)
+            complete();
+        return take;
+    }
+    case Framing::Chunked:
+        break;
+    case Framing::None:
+        return size;
+    }
+
+    if (m_chunk == Chunk::Data) {
+        const qsizetype take = qsizetype(qMin<qint64>(m_remaining, size));
+        m_body.append(data, take);
+        m_remaining -= take;
+        if (m_remaining == 0)
+            m_chunk = Chunk::DataEnd;
+        return take;
+    }
+    qsizetype used = 0;
+    QByteArray line;
+    if (!takeLine(data, size, used, line))
+        return used;
+    switch (m_chunk) {
+    case Chunk::Size: {
+        qint64 value = 0;
+        int digits = 0;
+        for (char c : line) {
+            const int digit = hexValue(c);
+            if (digit < 0)
+                break;
+            if (++digits > 15) {
+                fail(QStringLiteral("Invalid chunk size in the HTTP response"));
+                return used;
+            }
+            value = value * 16 + digit;
+        }
+        if (digits == 0) {
+            fail(QStringLiteral("Invalid chunk size in the HTTP response"));
+            return used;
+        }
+        m_remaining = value;
+        m_chunk = value == 0 ? Chunk::Trailer : Chunk::Data;
+        break;
+    }
+    case Chunk::DataEnd:
+        if (!line.isEmpty()) {
+            fail(QStringLiteral("Invalid chunk in the HTTP response"));
+            return used;
+        }
+        m_chunk = Chunk::Size;
+        break;
+    case Chunk::Trailer:
+        if (line.isEmpty())
+            complete();
+        break;
+    case Chunk::Data:
+        break;
+    }
+    return used;
+}
+
+void HttpResponse::finish()
+{
+    if (m_state == State::Body && m_framing == Framing::Close) {
+        complete();
+        return;
+    }
+    if (m_state == State::Head || m_state == State::Body)
+        fail(m_sawStatus || m_headSize > 0 ? QStringLiteral("Connection closed before the answer was complete")
+                                           : QStringLiteral("Connection closed"));
+}

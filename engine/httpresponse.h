@@ -1,0 +1,62 @@
+#pragma once
+
+#include "bodypreview.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Reads one HTTP/1.x response as it arrives from a proxy: status line, header
+// fields, then a body framed by Content-Length, chunked transfer coding or the
+// end of the connection. Keeps only what a probe reports: status, reason,
+// Location and a bounded preview of the body. Input from a proxy is untrusted:
+// every line and the header section as a whole are bounded.
+class HttpResponse
+{
+public:
+    enum class State { Head, Body, Complete, Failed };
+
+    static constexpr qsizetype maxLine = 64 * 1024;
+    static constexpr qsizetype maxHead = 256 * 1024;
+
+    // A tunnel answer (to CONNECT) ends with its header section.
+    explicit HttpResponse(bool headOnly = false) : m_headOnly(headOnly) {}
+
+    // Consumes bytes; returns how many were used (fewer only once complete or failed).
+    qsizetype feed(const char *data, qsizetype size);
+    // The peer closed the connection.
+    void finish();
+
+    State state() const { return m_state; }
+    int status() const { return m_status; }
+    const QByteArray &reason() const { return m_reason; }
+    const QByteArray &location() const { return m_location; }
+    const QString &error() const { return m_error; }
+    QString body() const { return m_body.text(); }
+
+private:
+    enum class Framing { None, Length, Chunked, Close };
+    enum class Chunk { Size, Data, DataEnd, Trailer };
+
+    bool takeLine(const char *data, qsizetype size, qsizetype &used, QByteArray &line);
+    void headLine(const QByteArray &line);
+    void endOfHead();
+    qsizetype bodyBytes(const char *data, qsizetype size);
+    void fail(const QString &error);
+    void complete();
+
+    bool m_headOnly;
+    State m_state { State::Head };
+    QByteArray m_line;
+    qsizetype m_headSize { 0 };
+    bool m_sawStatus { false };
+    int m_status { 0 };
+    QByteArray m_reason;
+    QByteArray m_location;
+    bool m_chunkedCoding { false };
+    qint64 m_contentLength { -1 };
+    Framing m_framing { Framing::None };
+    Chunk m_chunk { Chunk::Size };
+    qint64 m_remaining { 0 };
+    BodyPreview m_body;
+    QString m_error;
+};

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "httpresponse.h"
+
+#include <QBasicTimer>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QUrl>
+
+#include <deque>
+#include <memory>
+#include <queue>
+#include <vector>
+
+class QSocketNotifier;
+class QSslSocket;
+
+// Runs the proxied GETs of a test run: every probe at once, on the thread that
+// owns the engine, over non-blocking sockets watched through one epoll set.
+// Qt's event loop sees a single descriptor however many probes are in flight.
+// A probe ends exactly once, as finished(alive / dead / timeout), unless the
+// engine aborts it first, which reports nothing.
+class ProbeEngine : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Request
+    {
+        int index { 0 };
+        QList<QHostAddress> proxyAddresses; // the proxy's host name, resolved
+        quint16 proxyPort { 0 };
+        QUrl url;
+        int timeoutMs { 0 };
+    };
+
+    enum class Outcome { Alive, Dead, Timeout };
+
+    explicit ProbeEngine(QObject *parent = nullptr);
+    ~ProbeEngine() override;
+
+    void start(Request request);
+    void abortAll();
+    int inFlight() const { return m_open; }
+
+signals:
+    void finished(int index, ProbeEngine::Outcome outcome, const QString &text);
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    struct Probe;
+
+    void begin(int slot);
+    bool connectNext(Probe &probe);
+    void onEvents();
+    void onSocketEvent(int slot, quint32 connection, quint32 events);
+    void sendSome(int slot);
+    void readSome(int slot);
+    void readTls(int slot);
+    void received(int slot, const char *data, qsizetype size);
+    Probe *current(int slot, quint32 connection) const;
+    void answered(int slot);
+    void startTls(int slot);
+    void redirect(int slot);
+    void conclude(int slot, Outcome outcome, const QString &text);
+    void closeConnection(Probe &probe);
+    void watch(Probe &probe, quint32 events, bool add);
+    void armTimer();
+    void startQueued();
+    int freeSlot();
+
+    int m_epoll { -1 };
+    QSocketNotifier *m_notifier { nullptr };
+    std::vector<std::unique_ptr<Probe>> m_probes; // by slot; null slots are free
+    std::vector<int> m_freeSlots;
+    std::deque<int> m_queue; // probes not yet started: waiting for their turn or a free descriptor
+    int m_open { 0 }; // probes holding a connection
+    int m_openLimit { 0 };
+    quint32 m_serial { 0 };
+    using Deadline = std::pair<qint64, quint64>; // (ms, slot << 32 | serial)
+    std::priority_queue<Deadline, std::vector<Deadline>, std::greater<>> m_deadlines;
+    QBasicTimer m_timer; // the earliest deadline
+    QBasicTimer m_starter; // starts queued probes, a slice at a time
+    qint64 m_timerDue { -1 };
+    QElapsedTimer m_clock;
+};
