@@ -1,0 +1,87 @@
+// ProxyTest as an object: defaults, setters, and the meta-object surface the pages use.
+#include "proxytest.h"
+
+#include <QMetaMethod>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrl>
+
+class TstObject : public QObject
+{
+    Q_OBJECT
+private slots:
+    void defaults()
+    {
+        ProxyTest pt;
+        const QUrl url(pt.targetUrl());
+        QCOMPARE(url.scheme(), QStringLiteral("https"));
+        QCOMPARE(url.path(), QStringLiteral("/test.php"));
+        QVERIFY(!url.host().isEmpty());
+        QCOMPARE(pt.avoidCache(), true);
+        QCOMPARE(pt.timeoutMs(), 15000);
+    }
+
+    // Each change signal fires once per real change, after the new value is stored.
+    void setters()
+    {
+        ProxyTest pt;
+        QStringList seen;
+        connect(&pt, &ProxyTest::targetUrlChanged, [&] { seen << "url:" + pt.targetUrl(); });
+        connect(&pt, &ProxyTest::avoidCacheChanged, [&] { seen << QStringLiteral("cache:%1").arg(pt.avoidCache()); });
+        connect(&pt, &ProxyTest::timeoutMsChanged, [&] { seen << QStringLiteral("ms:%1").arg(pt.timeoutMs()); });
+
+        pt.setTargetUrl(pt.targetUrl());
+        pt.setAvoidCache(true);
+        pt.setTimeoutMs(15000);
+        QVERIFY(seen.isEmpty());
+
+        pt.setTargetUrl("http://a/test.php");
+        pt.setTargetUrl("http://a/test.php");
+        pt.setTargetUrl("http://A/test.php");
+        pt.setTargetUrl(" http://A/test.php ");
+        pt.setTargetUrl("");
+        pt.setTargetUrl(QString());
+        pt.setAvoidCache(false);
+        pt.setAvoidCache(false);
+        pt.setTimeoutMs(0);
+        pt.setTimeoutMs(-5);
+        pt.setTimeoutMs(-5);
+        QVERIFY(pt.setProperty("timeoutMs", 1000));
+        QVERIFY(pt.setProperty("timeoutMs", 1000));
+        QCOMPARE(seen, QStringList({ "url:http://a/test.php", "url:http://A/test.php", "url: http://A/test.php ",
+                                     "url:", "cache:0", "ms:0", "ms:-5", "ms:1000" }));
+    }
+
+    void metaObject()
+    {
+        ProxyTest pt;
+        const QMetaObject *mo = pt.metaObject();
+        const int full = mo->indexOfSignal("proxyResult(int,bool,QString,QString,QString)");
+        QVERIFY(full >= 0);
+        QCOMPARE(mo->method(full).parameterNames(),
+                 QByteArrayList({ "index", "alive", "info", "errorMsg", "status" }));
+        QCOMPARE(mo->method(full + 1).methodSignature(), QByteArray("proxyResult(int,bool,QString,QString)"));
+        QCOMPARE(mo->method(full + 2).methodSignature(), QByteArray("proxyResult(int,bool,QString)"));
+        QVERIFY(mo->method(full + 2).attributes() & QMetaMethod::Cloned);
+
+        // The shorter forms emit the full signal with empty texts.
+        QSignalSpy spy(&pt, &ProxyTest::proxyResult);
+        QVERIFY(QMetaObject::invokeMethod(&pt, "proxyResult", Q_ARG(int, 3), Q_ARG(bool, true), Q_ARG(QString, "x")));
+        QVERIFY(QMetaObject::invokeMethod(&pt, "proxyResult", Q_ARG(int, 4), Q_ARG(bool, false), Q_ARG(QString, ""),
+                                          Q_ARG(QString, "e")));
+        QCOMPARE(spy.size(), 2);
+        QCOMPARE(spy.at(0), QVariantList({ 3, true, "x", "", "" }));
+        QCOMPARE(spy.at(1), QVariantList({ 4, false, "", "e", "" }));
+
+        for (const char *sig : { "setTargetUrl(QString)", "setAvoidCache(bool)", "setTimeoutMs(int)",
+                                 "testAll(QVariantList)", "cancelAll()", "saveToFile(QString,QString)",
+                                 "loadFromFile(QString)" }) {
+            const int i = mo->indexOfMethod(sig);
+            QVERIFY2(i >= 0, sig);
+            QCOMPARE(mo->method(i).methodType(), QMetaMethod::Method);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TstObject)
+#include "tst_object.moc"

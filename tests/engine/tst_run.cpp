@@ -1,0 +1,294 @@
+// Test runs of ProxyTest against real loopback peers: tinyproxy, a plain and a TLS
+// target, recording, silent and authenticating proxies, and a closed port.
+#include "peer.h"
+#include "proxytest.h"
+
+#include <QDateTime>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+const QString padded = QStringLiteral(" \r\n\t Hello through the proxy \n  ");
+const QString hello = QStringLiteral("Hello through the proxy");
+const QString zh300 = QString(QChar(0x0436)).repeated(300); // 300 UTF-16 units, 600 UTF-8 bytes
+
+QVariantMap proxy(const QVariant &port, const QVariant &host = QStringLiteral("127.0.0.1"))
+{
+    return { { "host", host }, { "port", port } };
+}
+
+QVariantList testing(int i) { return { i, false, "", "Testing", "testing" }; }
+QVariantList outcome(int i, const QString &status, const QString &info = {}, const QString &errorMsg = {})
+{
+    return { i, status == "alive", info, errorMsg, status };
+}
+
+int outcomeCount(const QSignalSpy &spy)
+{
+    return std::count_if(spy.cbegin(), spy.cend(), [](const QVariantList &a) { return a.at(4) != "testing"; });
+}
+
+// Dead results carry the network library's text: only its presence is checked.
+QList<QVariantList> normalised(const QList<QVariantList> &results)
+{
+    QList<QVariantList> out = results;
+    for (QVariantList &a : out)
+        if (a.at(4) == "dead" && !a.at(3).toString().isEmpty())
+            a[3] = "<error text>";
+    return out;
+}
+
+// True once no probe object of ProxyTest is left, after deferred deletions ran.
+bool idle(ProxyTest &pt)
+{
+    return QTest::qWaitFor([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return pt.findChildren<QNetworkAccessManager *>().isEmpty() && pt.findChildren<QNetworkReply *>().isEmpty()
+            && pt.findChildren<QTimer *>().isEmpty();
+    }, 10000);
+}
+
+QByteArray requestTarget(const QByteArray &head) { return head.left(head.indexOf("\r\n")).split(' ').value(1); }
+
+QByteArrayList headerValues(const QByteArray &head, const QByteArray &name)
+{
+    QByteArrayList values;
+    for (const QByteArray &line : head.split('\n'))
+        if (line.toLower().startsWith(name.toLower() + ':'))
+            values << line.mid(name.size() + 1).trimmed();
+    return values;
+}
+} // namespace
+
+class TstRun : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<Peer> target, tlsTarget, tinyproxy;
+
+    QVariantMap viaTinyproxy() const { return proxy(tinyproxy->port()); }
+
+    // Starts a run and waits for one outcome per probe, then quietMs more for stray signals.
+    static QList<QVariantList> run(ProxyTest &pt, const QVariantList &proxies, int quietMs = 300)
+    {
+        QSignalSpy spy(&pt, &ProxyTest::proxyResult);
+        pt.testAll(proxies);
+        QTest::qWaitFor([&] { return outcomeCount(spy) >= proxies.size(); }, 60000);
+        QTest::qWait(quietMs);
+        return spy;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        target = std::make_unique<Peer>("target", QStringList { "--body", padded });
+        QVERIFY(target->isRunning());
+        tlsTarget = std::make_unique<Peer>("tls-target", QStringList { "--location", target->url() });
+        QVERIFY(tlsTarget->isRunning());
+        tinyproxy = std::make_unique<Peer>("tinyproxy", QStringList { "--connect-port", QString::number(tlsTarget->port()) });
+        QVERIFY(tinyproxy->isRunning());
+    }
+
+    // One run over every kind of proxy: all "testing" first in index order, then exactly
+    // one outcome per probe; no "timeout" after a finished reply, no "dead" after a
+    // time-out; nothing of the probes is left afterwards.
+    void outcomes()
+    {
+        Peer b300("record-proxy", { "--body", "\n" + zh300 + " " }), b301("record-proxy", { "--body", zh300 + "z" }),
+            empty("record-proxy", { "--body", "" }), auth("auth-proxy"), silent("silent");
+        for (const Peer *p : { &b300, &b301, &empty, &auth, &silent })
+            QVERIFY(p->isRunning());
+        ProxyTest pt;
+        pt.setTargetUrl(target->url());
+        pt.setTimeoutMs(5000);
+        const QVariantList proxies { viaTinyproxy(),
+                                     proxy(b300.port()),
+                                     proxy(b301.port()),
+                                     proxy(empty.port()),
+                                     proxy(closedPort()),
+                                     proxy(auth.port()),
+                                     proxy(silent.port()),
+                                     proxy(tinyproxy->port(), ""),
+                                     QVariantMap { { "port", tinyproxy->port() } },
+                                     QVariant("127.0.0.1"),
+                                     QVariant(QVariantList { "127.0.0.1", tinyproxy->port() }),
+                                     viaTinyproxy() };
+        const QList<QVariantList> results = run(pt, proxies, 1500);
+        QCOMPARE(results.size(), 2 * proxies.size());
+        for (int i = 0; i < proxies.size(); ++i)
+            QCOMPARE(results.at(i), testing(i));
+        QList<QVariantList> finals = normalised(results.mid(proxies.size()));
+        std::sort(finals.begin(), finals.end(), [](auto &a, auto &b) { return a.at(0).toInt() < b.at(0).toInt(); });
+        const QList<QVariantList> expected {
+            outcome(0, "alive", hello),      outcome(1, "alive", zh300),
+            outcome(2, "alive", zh300 + "..."), outcome(3, "alive", ""),
+            outcome(4, "dead", "", "<error text>"), outcome(5, "dead", "", "<error text>"),
+            outcome(6, "timeout", "", "Timeout"), outcome(7, "dns_fail", "", "DNS fail"),
+            outcome(8, "dns_fail", "", "DNS fail"), outcome(9, "dns_fail", "", "DNS fail"),
+            outcome(10, "dns_fail", "", "DNS fail"), outcome(11, "alive", hello),
+        };
+        QCOMPARE(finals, expected);
+        QVERIFY(idle(pt));
+    }
+
+    // Through tinyproxy to the targets: HTTP status, TLS with a self-signed certificate, redirects.
+    void targets_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("info");
+        QTest::newRow("404") << target->url("/missing") << "dead" << "";
+        QTest::newRow("self-signed TLS") << tlsTarget->url() << "alive" << "Quillfen test page";
+        QTest::newRow("redirect") << target->url("/redirect") << "alive" << hello;
+        QTest::newRow("https to http redirect") << tlsTarget->url("/redirect") << "dead" << "";
+        QTest::newRow("no scheme") << "" << "dead" << "";
+    }
+    void targets()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, status);
+        QFETCH(QString, info);
+        ProxyTest pt;
+        pt.setTargetUrl(url);
+        const QList<QVariantList> results = normalised(run(pt, { viaTinyproxy() }));
+        QCOMPARE(results, QList<QVariantList>({ testing(0), outcome(0, status, info, status == "dead" ? "<error text>" : "") }));
+    }
+
+    // What the proxy receives: the absolute URL with "_t", and the three no-cache headers.
+    void request_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("avoidCache");
+        QTest::addColumn<QString>("expected"); // request target; STAMP stands for the "_t" value
+        const QString base = "http://127.0.0.1:9/test.php";
+        QTest::newRow("no query") << base << true << base + "?_t=STAMP";
+        QTest::newRow("query") << base + "?a=1&b=x" << true << base + "?a=1&b=x&_t=STAMP";
+        QTest::newRow("bare ?") << base + "?" << true << base + "?&_t=STAMP";
+        QTest::newRow("fragment") << base + "?a=1#part" << true << base + "?a=1&_t=STAMP";
+        QTest::newRow("fragment, no query") << base + "#part" << true << base + "?_t=STAMP";
+        QTest::newRow("cache off") << base + "?a=1" << false << base + "?a=1";
+        QTest::newRow("tolerant parsing") << base + "?q=a b" << true << base + "?q=a%20b&_t=STAMP";
+    }
+    void request()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, avoidCache);
+        QFETCH(QString, expected);
+        Peer rec("record-proxy", {}, true);
+        QVERIFY(rec.isRunning());
+        ProxyTest pt;
+        pt.setTargetUrl(url);
+        pt.setAvoidCache(avoidCache);
+        const QDateTime before = QDateTime::currentDateTime();
+        QCOMPARE(run(pt, { proxy(rec.port()) }).value(1).value(4).toString(), QStringLiteral("alive"));
+        const QDateTime after = QDateTime::currentDateTime();
+
+        QCOMPARE(rec.requests().size(), 1);
+        const QByteArray head = rec.requests().at(0);
+        QVERIFY(head.startsWith("GET "));
+        const QString pattern = "^" + QRegularExpression::escape(expected).replace("STAMP", "(\\d{4}(-\\d\\d){5}-\\d{3})") + "$";
+        const QRegularExpressionMatch m = QRegularExpression(pattern).match(QString::fromUtf8(requestTarget(head)));
+        QVERIFY2(m.hasMatch(), head.constData());
+        if (avoidCache) {
+            const QDateTime stamp = QDateTime::fromString(m.captured(1), "yyyy-MM-dd-HH-mm-ss-zzz");
+            QVERIFY2(stamp >= before.addMSecs(-1) && stamp <= after, qPrintable(m.captured(1)));
+        }
+        QCOMPARE(headerValues(head, "Cache-Control"), QByteArrayList { "no-cache, no-store, must-revalidate" });
+        QCOMPARE(headerValues(head, "Pragma"), QByteArrayList { "no-cache" });
+        QCOMPARE(headerValues(head, "Expires"), QByteArrayList { "0" });
+    }
+
+    // The proxy port is the low 16 bits of the entry's "port", read as a number.
+    void portConversion()
+    {
+        Peer rec("record-proxy", {}, true), top("record-proxy", { "--port", "65535" }, true);
+        QVERIFY(rec.isRunning());
+        const int p = rec.port();
+        ProxyTest pt;
+        pt.setTargetUrl("http://127.0.0.1:9/test.php");
+        QVariantList proxies { proxy(p - 65536), proxy(p + 65536), proxy(QString::number(p)), proxy(double(p)),
+                               proxy("abc"), proxy(65536) };
+        if (top.isRunning())
+            proxies << proxy(-1);
+        else
+            qWarning("port 65535 is taken: -1 is not checked");
+        QStringList statuses;
+        for (const QVariantList &a : run(pt, proxies).mid(proxies.size()))
+            statuses << QString::number(a.at(0).toInt()) + a.at(4).toString();
+        statuses.sort();
+        QStringList expected { "0alive", "1alive", "2alive", "3alive", "4dead", "5dead" };
+        if (top.isRunning())
+            expected << "6alive";
+        QCOMPARE(statuses, expected);
+        QCOMPARE(rec.requests().size(), 4);
+        QCOMPARE(top.requests().size(), top.isRunning() ? 1 : 0);
+    }
+
+    // A run ended by cancelAll, by another testAll or by the object's end, while its
+    // look-ups are pending or its requests are in flight, says nothing more and leaves
+    // nothing behind; the look-ups it had started lead to no request.
+    void supersede_data()
+    {
+        QTest::addColumn<bool>("inFlight");
+        QTest::addColumn<QString>("next");
+        for (bool inFlight : { false, true })
+            for (const char *next : { "cancelAll", "empty testAll", "new testAll", "destroy" })
+                QTest::addRow("%s, %s", inFlight ? "requests" : "look-ups", next) << inFlight << QString(next);
+    }
+    void supersede()
+    {
+        QFETCH(bool, inFlight);
+        QFETCH(QString, next);
+        Peer silent("silent", {}, true);
+        auto pt = std::make_unique<ProxyTest>();
+        pt->setTargetUrl(target->url());
+        pt->setTimeoutMs(3000);
+        pt->testAll({ proxy(silent.port()), proxy(silent.port()), proxy(silent.port(), "") });
+        if (inFlight)
+            QTRY_COMPARE_WITH_TIMEOUT(silent.requests().size(), 2, 30000);
+        QSignalSpy spy(pt.get(), &ProxyTest::proxyResult);
+        pt->setTimeoutMs(30000);
+        if (next == "cancelAll")
+            pt->cancelAll();
+        else if (next == "empty testAll")
+            pt->testAll({});
+        else if (next == "new testAll")
+            pt->testAll({ viaTinyproxy() });
+        else
+            pt.reset();
+        QTest::qWait(4000); // past the old run's time-out
+        QCOMPARE(QList<QVariantList>(spy), next == "new testAll" ? QList<QVariantList>({ testing(0), outcome(0, "alive", hello) })
+                                                                : QList<QVariantList>());
+        QCOMPARE(silent.requests().size(), inFlight ? 2 : 0);
+        if (pt)
+            QVERIFY(idle(*pt));
+    }
+
+    // Settings changed after testAll reach the probes whose look-up has not completed.
+    void settingsReachLaterProbes()
+    {
+        Peer rec("record-proxy", {}, true), silent("silent");
+        ProxyTest pt;
+        pt.setTargetUrl("http://127.0.0.1:9/first");
+        pt.setTimeoutMs(120000);
+        QSignalSpy spy(&pt, &ProxyTest::proxyResult);
+        pt.testAll({ proxy(rec.port()), proxy(silent.port()) });
+        pt.setTargetUrl("http://127.0.0.1:9/second");
+        pt.setAvoidCache(false);
+        pt.setTimeoutMs(1000);
+        QTRY_COMPARE_WITH_TIMEOUT(outcomeCount(spy), 2, 30000);
+        QVERIFY(spy.contains(outcome(0, "alive", "recorded")));
+        QVERIFY(spy.contains(outcome(1, "timeout", "", "Timeout")));
+        QCOMPARE(requestTarget(rec.requests().value(0)), QByteArray("http://127.0.0.1:9/second"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstRun)
+#include "tst_run.moc"

@@ -1,0 +1,368 @@
+// quillfen-peer: the local network peers that the tests talk to.
+//
+//   quillfen-peer MODE [--port N] [--count N] [--body TEXT | --body-file PATH]
+//                      [--location URL] [--record FILE] [--connect-port N]... [--lifetime S]
+//
+// Every peer listens on 127.0.0.1 only (a free port unless --port is given; --count N
+// opens N listeners of the same mode), prints its port(s), separated by blanks, as the
+// first line of standard output, and runs until SIGTERM/SIGINT, until its standard
+// input closes (when that is a pipe or a socket), or until --lifetime seconds (600) pass.
+// --record FILE appends the head of every request received (request line, headers and
+// the empty line) to FILE, opened and closed for each request.
+//
+// A mode is one entry of the table in modes(): its onRequest answers one request head
+// (or never answers). New modes only need a new entry there.
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct Options
+{
+    QString mode;
+    quint16 port = 0;
+    int count = 1;
+    QByteArray body;
+    bool bodyGiven = false;
+    QByteArray location = "/test.php";
+    QString record;
+    QStringList connectPorts;
+    int lifetime = 600;
+};
+Options opts;
+
+struct Request
+{
+    QByteArray head;   // everything up to and including the empty line
+    QByteArray method; // "GET", "CONNECT", ...
+    QByteArray target; // as sent: a path, an absolute URL or host:port
+};
+
+// One accepted connection; handlers answer through it.
+struct Conn
+{
+    QTcpSocket *socket;
+
+    void reply(int status, const QByteArray &reason, const QByteArray &body,
+               const QByteArray &extraHeaders = {}) const
+    {
+        raw("HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n"
+            "Content-Type: text/plain; charset=utf-8\r\n"
+            "Content-Length: " + QByteArray::number(body.size()) + "\r\n"
+            + extraHeaders + "Connection: close\r\n\r\n" + body);
+        socket->disconnectFromHost(); // after the pending bytes are written
+    }
+    void raw(const QByteArray &bytes) const { socket->write(bytes); }
+};
+
+QByteArray bodyOr(const QByteArray &fallback) { return opts.bodyGiven ? opts.body : fallback; }
+
+// Plain or TLS web server: /test.php answers the body, /redirect a 302 to --location.
+void serveTarget(Conn &c, const Request &r)
+{
+    const QByteArray path = r.target.left(r.target.indexOf('?') < 0 ? r.target.size() : r.target.indexOf('?'));
+    if (path == "/test.php")
+        c.reply(200, "OK", bodyOr("Quillfen test page"));
+    else if (path == "/redirect")
+        c.reply(302, "Found", "", "Location: " + opts.location + "\r\n");
+    else
+        c.reply(404, "Not Found", "not found");
+}
+
+struct Mode
+{
+    const char *name;
+    const char *help;
+    bool tls;
+    std::function<void(Conn &, const Request &)> onRequest; // empty: never answers
+};
+
+const QList<Mode> &modes()
+{
+    static const QList<Mode> table {
+        { "target", "HTTP server: /test.php, /redirect, others 404", false, serveTarget },
+        { "tls-target", "the same over HTTPS with a fresh self-signed certificate", true, serveTarget },
+        { "record-proxy", "HTTP proxy that answers every request 200 with --body itself", false,
+          [](Conn &c, const Request &) { c.reply(200, "OK", bodyOr("recorded")); } },
+        { "auth-proxy", "HTTP proxy that answers 407 Proxy Authentication Required", false,
+          [](Conn &c, const Request &) {
+              c.reply(407, "Proxy Authentication Required", "",
+                      "Proxy-Authenticate: Basic realm=\"quillfen\"\r\n");
+          } },
+        { "silent", "accepts and reads, never answers", false, {} },
+    };
+    return table;
+}
+
+void record(const QByteArray &head)
+{
+    if (opts.record.isEmpty())
+        return;
+    QFile file(opts.record);
+    if (file.open(QIODevice::Append))
+        file.write(head);
+}
+
+// Reads one request head per connection and hands it to the mode.
+void serve(QTcpSocket *socket, const Mode &mode)
+{
+    auto *buffer = new QByteArray;
+    QObject::connect(socket, &QObject::destroyed, [buffer] { delete buffer; });
+    QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+    QObject::connect(socket, &QIODevice::readyRead, socket, [socket, buffer, &mode] {
+        const bool answered = buffer->contains("\r\n\r\n");
+        buffer->append(socket->readAll());
+        const qsizetype end = buffer->indexOf("\r\n\r\n");
+        if (answered || end < 0)
+            return; // one request per connection; later bytes are read and dropped
+        Request r;
+        r.head = buffer->left(end + 4);
+        const QList<QByteArray> line = r.head.left(r.head.indexOf("\r\n")).split(' ');
+        r.method = line.value(0);
+        r.target = line.value(1);
+        record(r.head);
+        Conn c { socket };
+        if (mode.onRequest)
+            mode.onRequest(c, r);
+    });
+}
+
+class Listener : public QTcpServer
+{
+public:
+    Listener(const Mode &mode, const QSslConfiguration &tls) : m_mode(mode), m_tls(tls) { }
+
+protected:
+    void incomingConnection(qintptr fd) override
+    {
+        QTcpSocket *socket;
+        if (m_mode.tls) {
+            auto *ssl = new QSslSocket(this);
+            ssl->setSocketDescriptor(fd);
+            ssl->setSslConfiguration(m_tls);
+            ssl->startServerEncryption();
+            QObject::connect(ssl, &QSslSocket::sslErrors, ssl, [ssl] { ssl->ignoreSslErrors(); });
+            socket = ssl;
+        } else {
+            socket = new QTcpSocket(this);
+            socket->setSocketDescriptor(fd);
+        }
+        serve(socket, m_mode);
+    }
+
+private:
+    const Mode &m_mode;
+    QSslConfiguration m_tls;
+};
+
+bool makeCertificate(QTemporaryDir &dir, QSslConfiguration &config)
+{
+    const QString key = dir.filePath("key.pem"), cert = dir.filePath("cert.pem");
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start("openssl", { "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                               "-nodes", "-days", "2", "-subj", "/CN=localhost", "-keyout", key, "-out", cert });
+    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
+        std::fputs(openssl.readAll().constData(), stderr);
+        return false;
+    }
+    QFile k(key), c(cert);
+    if (!k.open(QIODevice::ReadOnly) || !c.open(QIODevice::ReadOnly))
+        return false;
+    config = QSslConfiguration::defaultConfiguration();
+    config.setPrivateKey(QSslKey(k.readAll(), QSsl::Ec));
+    config.setLocalCertificate(QSslCertificate(c.readAll()));
+    config.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return !config.privateKey().isNull() && !config.localCertificate().isNull();
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+}
+
+// Debian's tinyproxy as a real HTTP proxy, with a throw-away configuration.
+QProcess *startTinyproxy(const QTemporaryDir &dir, quint16 &port)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port = opts.port ? opts.port : freePort();
+        QFile conf(dir.filePath("tinyproxy.conf"));
+        if (!conf.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return nullptr;
+        QTextStream out(&conf);
+        out << "Port " << port << "\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\nMaxClients 200\n"
+            << "LogLevel Info\nDisableViaHeader Yes\nLogFile \"" << dir.filePath("tinyproxy.log") << "\"\n"
+            << "PidFile \"" << dir.filePath("tinyproxy.pid") << "\"\nConnectPort 443\n";
+        for (const QString &p : opts.connectPorts)
+            out << "ConnectPort " << p << "\n";
+        out.flush();
+        conf.close();
+
+        auto *proc = new QProcess(qApp);
+        proc->setProcessChannelMode(QProcess::ForwardedChannels);
+        proc->setStandardInputFile(QProcess::nullDevice());
+        proc->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        proc->start("tinyproxy", { "-d", "-c", conf.fileName() });
+        if (!proc->waitForStarted(10000)) {
+            delete proc;
+            return nullptr;
+        }
+        for (int i = 0; i < 200 && proc->state() == QProcess::Running; ++i) {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, port);
+            if (s.waitForConnected(500))
+                return proc;
+            proc->waitForFinished(50);
+        }
+        proc->kill();
+        proc->waitForFinished(5000);
+        delete proc;
+        if (opts.port)
+            break;
+    }
+    return nullptr;
+}
+
+int quitPipe[2];
+
+int usage()
+{
+    QTextStream err(stderr);
+    err << "usage: quillfen-peer MODE [options]; modes:\n  tinyproxy: Debian's tinyproxy on a temporary config\n";
+    for (const Mode &m : modes())
+        err << "  " << m.name << ": " << m.help << "\n";
+    return 2;
+}
+
+bool parse(const QStringList &args)
+{
+    if (args.size() < 2)
+        return false;
+    opts.mode = args.at(1);
+    for (int i = 2; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        if (i + 1 >= args.size())
+            return false;
+        const QString v = args.at(++i);
+        if (a == "--port")
+            opts.port = v.toUShort();
+        else if (a == "--count")
+            opts.count = qMax(1, v.toInt());
+        else if (a == "--body")
+            opts.body = v.toUtf8(), opts.bodyGiven = true;
+        else if (a == "--body-file") {
+            QFile f(v);
+            if (!f.open(QIODevice::ReadOnly))
+                return false;
+            opts.body = f.readAll(), opts.bodyGiven = true;
+        } else if (a == "--location")
+            opts.location = v.toUtf8();
+        else if (a == "--record")
+            opts.record = v;
+        else if (a == "--connect-port")
+            opts.connectPorts << v;
+        else if (a == "--lifetime")
+            opts.lifetime = v.toInt();
+        else
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (!parse(app.arguments()))
+        return usage();
+
+    // SIGTERM/SIGINT end the event loop, so that children (tinyproxy) are stopped.
+    if (pipe(quitPipe) != 0)
+        return 1;
+    std::signal(SIGTERM, [](int) { (void)!write(quitPipe[1], "q", 1); });
+    std::signal(SIGINT, [](int) { (void)!write(quitPipe[1], "q", 1); });
+    std::signal(SIGPIPE, SIG_IGN);
+    QSocketNotifier quitNotifier(quitPipe[0], QSocketNotifier::Read);
+    QObject::connect(&quitNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+
+    struct stat in {};
+    QSocketNotifier *stdinNotifier = nullptr;
+    if (fstat(STDIN_FILENO, &in) == 0 && (S_ISFIFO(in.st_mode) || S_ISSOCK(in.st_mode))) {
+        stdinNotifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &app);
+        QObject::connect(stdinNotifier, &QSocketNotifier::activated, &app, [&app] {
+            char buf[256];
+            if (read(STDIN_FILENO, buf, sizeof buf) <= 0)
+                app.quit();
+        });
+    }
+    QTimer::singleShot(opts.lifetime * 1000, &app, &QCoreApplication::quit);
+
+    QTemporaryDir dir;
+    QStringList ports;
+    QProcess *tinyproxy = nullptr;
+    QList<Listener *> listeners;
+    if (opts.mode == "tinyproxy") {
+        quint16 port = 0;
+        tinyproxy = startTinyproxy(dir, port);
+        if (!tinyproxy) {
+            qWarning("quillfen-peer: tinyproxy did not start");
+            return 1;
+        }
+        QObject::connect(tinyproxy, &QProcess::finished, &app, [&app] { app.exit(1); });
+        ports << QString::number(port);
+    } else {
+        const Mode *mode = nullptr;
+        for (const Mode &m : modes())
+            if (opts.mode == m.name)
+                mode = &m;
+        if (!mode)
+            return usage();
+        QSslConfiguration tls;
+        if (mode->tls && !makeCertificate(dir, tls)) {
+            qWarning("quillfen-peer: could not make a certificate with openssl");
+            return 1;
+        }
+        for (int i = 0; i < opts.count; ++i) {
+            auto *l = new Listener(*mode, tls);
+            l->setParent(&app);
+            if (!l->listen(QHostAddress::LocalHost, opts.count == 1 ? opts.port : 0)) {
+                qWarning("quillfen-peer: cannot listen: %s", qPrintable(l->errorString()));
+                return 1;
+            }
+            ports << QString::number(l->serverPort());
+        }
+    }
+    std::printf("%s\n", qPrintable(ports.join(' ')));
+    std::fflush(stdout);
+
+    const int status = app.exec();
+    if (tinyproxy) {
+        QObject::disconnect(tinyproxy, nullptr, &app, nullptr);
+        tinyproxy->terminate();
+        if (!tinyproxy->waitForFinished(5000))
+            tinyproxy->kill();
+        tinyproxy->waitForFinished(5000);
+    }
+    return status;
+}
