@@ -12,9 +12,9 @@
 
 ProxyTest::ProxyTest(QObject *parent)
     : QObject(parent)
-    , m_engine(new ProbeEngine(this))
+    , m_engine(std::make_unique<ProbeEngine>())
 {
-    connect(m_engine, &ProbeEngine::finished, this,
+    connect(m_engine.get(), &ProbeEngine::finished, this,
             [this](int index, ProbeEngine::Outcome outcome, const QString &text) {
                 switch (outcome) {
                 case ProbeEngine::Outcome::Alive:

@@ -6,6 +6,8 @@
 #include <QUrl>
 #include <QVariantList>
 
+#include <memory>
+
 class ProbeEngine;
 class QHostAddress;
 
@@ -68,6 +70,6 @@ private:
     int m_timeoutMs { 15000 };
     QList<ProxyAddress> m_runList;
     int m_generation { 0 };
-    ProbeEngine *m_engine { nullptr };
+    std::unique_ptr<ProbeEngine> m_engine; // carries the probes of the current run
     mutable BuiltUrl m_lastUrl;
 };
