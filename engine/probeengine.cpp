@@ -125,13 +125,23 @@ ProbeEngine::ProbeEngine(QObject *parent)
     , m_openLimit(qMax(16, openFileLimit() - 256))
 {
     m_clock.start();
-    m_epoll = epoll_create1(EPOLL_CLOEXEC);
-    if (m_epoll >= 0) {
-        m_notifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
-        connect(m_notifier, &QSocketNotifier::activated, this, &ProbeEngine::onEvents);
-    } else {
+}
+
+// Made with the first probe: the engine may be built before the application
+// object, and a socket notifier needs the thread's event dispatcher.
+bool ProbeEngine::ensureEpoll()
+{
+    if (m_notifier)
+        return true;
+    if (m_epoll < 0)
+        m_epoll = epoll_create1(EPOLL_CLOEXEC);
+    if (m_epoll < 0) {
         qWarning("Cannot create an epoll set: %s", std::strerror(errno));
+        return false;
     }
+    m_notifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &ProbeEngine::onEvents);
+    return true;
 }
 
 ProbeEngine::~ProbeEngine()
@@ -180,7 +190,7 @@ void ProbeEngine::begin(int slot)
         conclude(slot, Outcome::Dead, unknownProtocol(probe.url));
         return;
     }
-    if (m_epoll < 0) {
+    if (!ensureEpoll()) {
         conclude(slot, Outcome::Dead, QStringLiteral("Network unavailable"));
         return;
     }

@@ -54,6 +54,7 @@ protected:
 private:
     struct Probe;
 
+    bool ensureEpoll();
     void begin(int slot);
     bool connectNext(Probe &probe);
     void onEvents();
