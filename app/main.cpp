@@ -1,9 +1,30 @@
 #include "proxytest.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
+#include <QSettings>
+
+// A settings file that cannot be parsed would be written back under the wrong
+// group, and the next start would read what was left of it. Keep it aside,
+// untouched, and start from a fresh store.
+static void setAsideUnreadableSettings()
+{
+    QString path;
+    {
+        const QSettings settings; // one instance: a second one reuses the parsed file and reports no error
+        if (settings.status() != QSettings::FormatError)
+            return;
+        path = settings.fileName();
+    }
+    const QString aside = path + QStringLiteral(".unreadable-")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (QFile::rename(path, aside))
+        qWarning("Settings file %s could not be read; kept as %s", qPrintable(path), qPrintable(aside));
+}
 
 int main(int argc, char *argv[])
 {
@@ -11,6 +32,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Quillfen"));
     QCoreApplication::setApplicationName(QStringLiteral("Quillfen"));
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+    setAsideUnreadableSettings();
 
     ProxyTest proxyTest;
     QQmlApplicationEngine engine;

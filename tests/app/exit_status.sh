@@ -26,6 +26,10 @@ echo "PASS: broken main document ends with 255"
 passed=$((passed + 1))
 
 # The real program in a real X window, closed as a window manager would close it.
+# It starts on a settings file the settings layer cannot parse: that file is
+# kept aside untouched, and the new one holds the list under its own group.
+mkdir -p "$XDG_CONFIG_HOME/Quillfen"
+printf '[ProxyConfig\nsavedProxies=[]\n' >"$XDG_CONFIG_HOME/Quillfen/Quillfen.conf"
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$tmp/display" 2>"$tmp/xvfb.log" &
 pids+=($!)
 for _ in $(seq 300); do [ -s "$tmp/display" ] && break; sleep 0.1; done
@@ -44,5 +48,14 @@ rc=$?
 cat "$tmp/app.log"
 [ "$rc" -eq 0 ] || fail "closed window: exit status $rc, expected 0"
 echo "PASS: closing the window ends with 0"
+passed=$((passed + 1))
+
+aside=$(ls "$XDG_CONFIG_HOME"/Quillfen/Quillfen.conf.unreadable-* 2>/dev/null | head -n1)
+[ -n "$aside" ] || fail "the unreadable settings file was not kept aside"
+[ "$(cat "$aside")" = "$(printf '[ProxyConfig\nsavedProxies=[]')" ] || fail "the kept file changed"
+grep -q '^\[ProxyConfig\]$' "$XDG_CONFIG_HOME/Quillfen/Quillfen.conf" &&
+    grep -q '^savedProxies=' "$XDG_CONFIG_HOME/Quillfen/Quillfen.conf" ||
+    fail "the new settings file has no list under ProxyConfig: $(cat "$XDG_CONFIG_HOME/Quillfen/Quillfen.conf")"
+echo "PASS: an unreadable settings file is kept aside and the list saved under ProxyConfig"
 passed=$((passed + 1))
 echo "$passed passed, 0 failed"
