@@ -43,7 +43,6 @@ public:
 
     void start(Request request);
     void abortAll();
-    int inFlight() const { return m_open; }
 
 signals:
     void finished(int index, ProbeEngine::Outcome outcome, const QString &text);
