@@ -70,8 +70,13 @@ qsizetype HttpResponse::feed(const char *data, qsizetype size)
             fail(QStringLiteral("HTTP header section too long"));
             break;
         }
-        if (whole)
+        if (whole) {
             headLine(line);
+        } else if (!m_sawStatus && std::memcmp(m_line.constData(), "HTTP/", size_t(qMin<qsizetype>(5, m_line.size()))) != 0) {
+            // Not an HTTP answer: say so now, not at a line end that may never come.
+            fail(QStringLiteral("Invalid HTTP response from the proxy"));
+            break;
+        }
     }
     return used;
 }

@@ -20,6 +20,7 @@ constexpr int eventBatch = 256;
 constexpr qint64 sliceMs = 8; // hand control back to the event loop this often
 constexpr qsizetype readChunk = 16 * 1024;
 constexpr qsizetype readBudget = 256 * 1024; // per probe and wake-up, so no peer starves the rest
+constexpr qsizetype tlsBuffer = 64 * 1024; // what a TLS socket may hold, before and after decryption
 
 // A desktop session often starts programs with a soft limit of 1024 open
 // files; every probe in flight holds one. Take what the hard limit allows.
@@ -470,6 +471,9 @@ void ProbeEngine::startTls(int slot)
     Probe &probe = *m_probes[slot];
     epoll_ctl(m_epoll, EPOLL_CTL_DEL, probe.fd, nullptr);
     auto *socket = new QSslSocket(this);
+    // Unbounded, the socket takes in all the kernel holds, megabytes per probe
+    // when a body streams in faster than the event loop comes round.
+    socket->setReadBufferSize(tlsBuffer);
     if (!socket->setSocketDescriptor(probe.fd)) {
         const QString error = socket->errorString();
         delete socket;

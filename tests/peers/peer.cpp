@@ -2,6 +2,7 @@
 //
 //   quillfen-peer MODE [--port N] [--count N] [--body TEXT | --body-file PATH]
 //                      [--location URL] [--record FILE] [--connect-port N]... [--lifetime S]
+//                      [--size BYTES] [--tls]
 //
 // Every peer listens on 127.0.0.1 only (a free port unless --port is given; --count N
 // opens N listeners of the same mode), prints its port(s), separated by blanks, as the
@@ -11,7 +12,8 @@
 // the empty line) to FILE, opened and closed for each request.
 //
 // A mode is one entry of the table in modes(): its onRequest answers one request head
-// (or never answers). New modes only need a new entry there.
+// (or never answers). New modes only need a new entry there. --tls serves any mode over
+// TLS, so that a hostile answer can also come from a target behind a real proxy.
 
 #include <QCoreApplication>
 #include <QFile>
@@ -30,6 +32,8 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <memory>
+#include <sys/socket.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +51,8 @@ struct Options
     QString record;
     QStringList connectPorts;
     int lifetime = 600;
+    qint64 size = 8LL << 30; // huge: the Content-Length
+    bool tls = false;
 };
 Options opts;
 
@@ -88,6 +94,58 @@ void serveTarget(Conn &c, const Request &r)
         c.reply(404, "Not Found", "not found");
 }
 
+// Hostile answers. Each keeps writing until the client goes away or the peer's lifetime ends.
+
+// Writes `head`, then `piece` again and again, as fast as the client takes it: `total`
+// bytes of it in all, then an orderly close, or without end when `total` is negative.
+void stream(QTcpSocket *socket, const QByteArray &head, const QByteArray &piece, qint64 total)
+{
+    auto *ssl = qobject_cast<QSslSocket *>(socket);
+    auto left = std::make_shared<qint64>(total);
+    auto refill = [socket, ssl, piece, left] {
+        while (*left != 0 && socket->bytesToWrite() + (ssl ? ssl->encryptedBytesToWrite() : 0) < 4 * piece.size()) {
+            const qint64 n = *left < 0 ? piece.size() : qMin<qint64>(*left, piece.size());
+            socket->write(piece.constData(), n);
+            if (*left > 0 && (*left -= n) == 0)
+                socket->disconnectFromHost();
+        }
+    };
+    QObject::connect(socket, &QIODevice::bytesWritten, socket, refill);
+    if (ssl)
+        QObject::connect(ssl, &QSslSocket::encryptedBytesWritten, ssl, refill);
+    socket->write(head);
+    refill();
+}
+
+// Writes `head`, then one byte a second.
+void drip(QTcpSocket *socket, const QByteArray &head)
+{
+    socket->write(head);
+    auto *timer = new QTimer(socket);
+    QObject::connect(timer, &QTimer::timeout, socket, [socket] { socket->write("."); });
+    timer->start(1000);
+}
+
+// Promises 1000 bytes, sends 100, then resets the connection (RST, not FIN).
+void resetMidBody(QTcpSocket *socket)
+{
+    socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + QByteArray(100, 'r'));
+    QTimer::singleShot(300, socket, [socket] {
+        const linger now { 1, 0 };
+        setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        socket->abort();
+    });
+}
+
+// Binary bytes with no line end, and the connection held open.
+QByteArray garbage()
+{
+    QByteArray bytes(4096, 0);
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 131 + 7) % 251 == '\n' ? 0 : (i * 131 + 7) % 251);
+    return bytes;
+}
+
 struct Mode
 {
     const char *name;
@@ -109,6 +167,42 @@ const QList<Mode> &modes()
                       "Proxy-Authenticate: Basic realm=\"quillfen\"\r\n");
           } },
         { "silent", "accepts and reads, never answers", false, {} },
+        { "endless", "200 without Content-Length, then a body without end", false,
+          [](Conn &c, const Request &) {
+              stream(c.socket, "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n",
+                     QByteArray("endless body\n").repeated(5000), -1);
+          } },
+        { "endless-chunked", "200, chunked, chunks without end", false,
+          [](Conn &c, const Request &) {
+              stream(c.socket, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
+                     "10000\r\n" + QByteArray(0x10000, 'c') + "\r\n", -1);
+          } },
+        { "huge", "200 with Content-Length --size (8 GiB), then that many bytes", false,
+          [](Conn &c, const Request &) {
+              stream(c.socket, "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(opts.size) + "\r\n\r\n",
+                     QByteArray("0123456789abcdef").repeated(4096), opts.size);
+          } },
+        { "drip", "200 with Content-Length 1000000, then one byte a second", false,
+          [](Conn &c, const Request &) { drip(c.socket, "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n"); } },
+        { "reset", "200 with Content-Length 1000, 100 bytes, then a TCP reset", false,
+          [](Conn &c, const Request &) { resetMidBody(c.socket); } },
+        { "garbage", "--body or binary bytes instead of a status line; keeps the connection", false,
+          [](Conn &c, const Request &) { c.raw(bodyOr(garbage())); } },
+        { "hugeheader", "200 with a 1 MiB header line, then body \"ok\"", false,
+          [](Conn &c, const Request &) { c.reply(200, "OK", "ok", "X-Padding: " + QByteArray(1 << 20, 'p') + "\r\n"); } },
+        { "endless-headers", "200, then header lines without end", false,
+          [](Conn &c, const Request &) {
+              stream(c.socket, "HTTP/1.1 200 OK\r\n", QByteArray("X-Filler: 0123456789abcdef\r\n").repeated(2000), -1);
+          } },
+        { "markup", "200 text/html with --body", false,
+          [](Conn &c, const Request &) {
+              const QByteArray body = bodyOr("<html><body>markup</body></html>");
+              c.raw("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
+                    + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+              c.socket->disconnectFromHost();
+          } },
+        { "redirect-loop", "302 to the very URL requested, every time", false,
+          [](Conn &c, const Request &r) { c.reply(302, "Found", "", "Location: " + r.target + "\r\n"); } },
     };
     return table;
 }
@@ -155,7 +249,7 @@ protected:
     void incomingConnection(qintptr fd) override
     {
         QTcpSocket *socket;
-        if (m_mode.tls) {
+        if (m_mode.tls || opts.tls) {
             auto *ssl = new QSslSocket(this);
             ssl->setSocketDescriptor(fd);
             ssl->setSslConfiguration(m_tls);
@@ -261,6 +355,10 @@ bool parse(const QStringList &args)
     opts.mode = args.at(1);
     for (int i = 2; i < args.size(); ++i) {
         const QString &a = args.at(i);
+        if (a == "--tls") {
+            opts.tls = true;
+            continue;
+        }
         if (i + 1 >= args.size())
             return false;
         const QString v = args.at(++i);
@@ -283,6 +381,8 @@ bool parse(const QStringList &args)
             opts.connectPorts << v;
         else if (a == "--lifetime")
             opts.lifetime = v.toInt();
+        else if (a == "--size")
+            opts.size = v.toLongLong();
         else
             return false;
     }
@@ -339,7 +439,7 @@ int main(int argc, char *argv[])
         if (!mode)
             return usage();
         QSslConfiguration tls;
-        if (mode->tls && !makeCertificate(dir, tls)) {
+        if ((mode->tls || opts.tls) && !makeCertificate(dir, tls)) {
             qWarning("quillfen-peer: could not make a certificate with openssl");
             return 1;
         }
