@@ -85,6 +85,7 @@ private slots:
         QTest::addColumn<bool>("closeAtEnd");
 
         QTest::newRow("garbage status line") << QByteArray("SSH-2.0-OpenSSH\r\n\r\n") << false;
+        QTest::newRow("garbage without a line end") << QByteArray("\x16\x03\x01\x02\x00", 5) << false;
         QTest::newRow("status without code") << QByteArray("HTTP/1.1 OK\r\n\r\n") << false;
         QTest::newRow("bad chunk size") << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n") << false;
         QTest::newRow("chunk size overflow")
