@@ -557,6 +557,11 @@ def write_report(path, args, info, runs, summary, ns, window, fleet_info, comman
     w("")
     write_window_section(w, window)
     w("")
+    design = os.path.join(os.path.dirname(os.path.abspath(__file__)), "design.md")
+    if os.path.exists(design):
+        with open(design) as handle:
+            w(handle.read().rstrip("\n"))
+        w("")
     w("## Machine")
     w("")
     w("| | |")
