@@ -1,10 +1,8 @@
 .pragma library
 
-// Walks the visual tree of the pages without ids from outside.
+// Walks the visual tree of the pages, which give their parts no ids to outside.
 
 function findButton(item, text) {
-    if (!item)
-        return null
     if (item.text === text && item.clicked !== undefined)
         return item
     for (var i = 0; i < item.children.length; i++) {
@@ -41,11 +39,12 @@ function tooltipOf(card) {
     return null
 }
 
+// The model's rows as [host, port, status, response].
 function rowsOf(model) {
     var rows = []
     for (var i = 0; i < model.count; i++) {
         var row = model.get(i)
-        rows.push({ host: row.host, port: row.port, status: row.status, response: row.response })
+        rows.push([row.host, row.port, row.status, row.response])
     }
     return rows
 }

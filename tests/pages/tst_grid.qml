@@ -11,26 +11,16 @@ Item {
     property var page: null
     property var rowsAtTestAll: null
 
-    Component {
-        id: modelComponent
-        ListModel {}
-    }
-
-    // Text in the default format, which renders markup: proves that the recorder
-    // would see an image fetched by a Text.
-    Component {
-        id: markupText
-        Text {}
-    }
-
-    TextMetrics {
-        id: metrics
-    }
+    Component { id: modelComponent; ListModel {} }
+    // Text in the default format, which renders markup and so fetches images.
+    Component { id: markupText; Text {} }
+    TextMetrics { id: metrics }
 
     Connections {
         target: proxyTest
-        function onTestAllCalled() {
-            root.rowsAtTestAll = H.rowsOf(root.page.proxyModel)
+        function onCallsChanged() {
+            if (proxyTest.calls[proxyTest.calls.length - 1] === "testAll")
+                root.rowsAtTestAll = H.rowsOf(root.page.proxyModel)
         }
     }
 
@@ -42,35 +32,23 @@ Item {
 
         function init() {
             proxyTest.reset()
-            root.rowsAtTestAll = null
-            model = createTemporaryObject(modelComponent, root)
+            model = createTemporaryObject(modelComponent, root) // new each case: role types stick
             var component = Qt.createComponent("qrc:/qt/qml/Quillfen/ProxyMain.qml")
             compare(component.status, Component.Ready, component.errorString())
             root.page = createTemporaryObject(component, root, { width: 400, height: 700, proxyModel: model })
-            verify(root.page)
         }
 
+        // Rows as [host, port, status, response].
         function addRows(rows) {
-            for (var i = 0; i < rows.length; i++)
-                model.append(rows[i])
+            rows.forEach(function(r) { model.append({ host: r[0], port: r[1], status: r[2], response: r[3] }) })
             tryVerify(function() { return H.cardOf(root.page, rows.length - 1) !== null })
         }
 
-        function row(host, port, status, response) {
-            return { host: host, port: port, status: status, response: response }
-        }
-
         function test_shortName_data() {
-            return [
-                { tag: "IPv4 address", host: "192.168.1.20", shortName: "192.168.1.20" },
-                { tag: "name starting with a digit", host: "0proxy.example.com", shortName: "0proxy.example.com" },
-                { tag: "name starting with 9", host: "9proxy.example.com", shortName: "9proxy.example.com" },
-                { tag: "several labels", host: "proxy.eu.example.com", shortName: "proxy" },
-                { tag: "no dot", host: "localhost", shortName: "localhost" },
-                { tag: "leading dot", host: ".example.com", shortName: "" },
-                { tag: "empty", host: "", shortName: "" },
-                { tag: "absent", host: undefined, shortName: "" }
-            ]
+            return [["IPv4 address", "192.168.1.20", "192.168.1.20"], ["starts with 0", "0proxy.example.com", "0proxy.example.com"],
+                    ["starts with 9", "9proxy.example.com", "9proxy.example.com"], ["several labels", "proxy.eu.example.com", "proxy"],
+                    ["no dot", "localhost", "localhost"], ["leading dot", ".example.com", ""], ["empty", "", ""], ["absent", undefined, ""]]
+                .map(function(c) { return { tag: c[0], host: c[1], shortName: c[2] } })
         }
 
         function test_shortName(data) {
@@ -78,156 +56,117 @@ Item {
         }
 
         function test_columns_data() {
-            return [
-                { tag: "200", width: 200, columns: 2 },
-                { tag: "319", width: 319, columns: 2 },
-                { tag: "400", width: 400, columns: 2 },
-                { tag: "479", width: 479, columns: 2 },
-                { tag: "480", width: 480, columns: 3 },
-                { tag: "640", width: 640, columns: 4 }
-            ]
+            return [[200, 2], [319, 2], [400, 2], [479, 2], [480, 3], [640, 4]]
+                .map(function(c) { return { tag: String(c[0]), width: c[0], columns: c[1] } })
         }
 
         function test_columns(data) {
             root.page.width = data.width
             compare(root.page.columns, data.columns)
-            // Columns come from the page's width, cells from the grid's.
-            var grid = H.gridOf(root.page)
+            var grid = H.gridOf(root.page) // columns come from the page's width, cells from the grid's
             compare(grid.cellWidth, grid.width / data.columns)
         }
 
+        // At 400 × 700: cards of 180 × 70 in two columns (10 of margin plus 5 of
+        // cell inset); both buttons on one line, centred, 20 above the bottom.
+        function test_layout() {
+            addRows([["10.0.0.1", 1, "unknown", ""], ["10.0.0.2", 2, "unknown", ""], ["10.0.0.3", 3, "unknown", ""]])
+            var corners = [[15, 15], [205, 15], [15, 95]]
+            for (var i = 0; i < corners.length; i++) {
+                var card = H.cardOf(root.page, i)
+                var at = card.mapToItem(root.page, 0, 0)
+                compare([at.x, at.y, card.width, card.height], corners[i].concat([180, 70]))
+            }
+            var test = H.findButton(root.page, "▶ Test"), settings = H.findButton(root.page, "⚙ Settings")
+            var t = test.mapToItem(root.page, 0, 0), s = settings.mapToItem(root.page, 0, 0)
+            compare([test.width, test.height, settings.width, settings.height], [130, 46, 130, 46])
+            compare([t.y + test.height, s.y + settings.height, s.x - t.x - test.width, t.x], [680, 680, 20, 400 - s.x - settings.width])
+        }
+
+        // [status, border, fill, short name] as the status table gives them.
         function test_cardColours_data() {
-            return [
-                { tag: "alive", status: "alive", border: "#4CAF50", fill: "#E8F5E9", name: "#333333" },
-                { tag: "dead", status: "dead", border: "#F44336", fill: "#FFEBEE", name: "#333333" },
-                { tag: "timeout", status: "timeout", border: "#F44336", fill: "#FFEBEE", name: "#333333" },
-                { tag: "dns_fail", status: "dns_fail", border: "#000000", fill: "#E0E0E0", name: "#666666" },
-                { tag: "testing", status: "testing", border: "#FFC107", fill: "#FFF8E1", name: "#333333" },
-                { tag: "unknown", status: "unknown", border: "#9E9E9E", fill: "#F5F5F5", name: "#333333" },
-                { tag: "other case", status: "Alive", border: "#9E9E9E", fill: "#F5F5F5", name: "#333333" }
-            ]
+            return [["alive", "#4caf50", "#e8f5e9"], ["dead", "#f44336", "#ffebee"], ["timeout", "#f44336", "#ffebee"],
+                    ["dns_fail", "#000000", "#e0e0e0", "#666666"], ["testing", "#ffc107", "#fff8e1"],
+                    ["unknown", "#9e9e9e", "#f5f5f5"], ["Alive", "#9e9e9e", "#f5f5f5"]]
+                .map(function(c) { return { tag: c[0], colours: [c[1], c[2], c[3] || "#333333"] } })
         }
 
         function test_cardColours(data) {
-            addRows([row("10.0.0.1", 3128, data.status, "")])
+            addRows([["10.0.0.1", 3128, data.tag, ""]])
             var card = H.cardOf(root.page, 0)
-            verify(Qt.colorEqual(card.border.color, data.border), "border " + card.border.color)
-            verify(Qt.colorEqual(card.color, data.fill), "fill " + card.color)
-            var labels = H.texts(card)
-            compare(labels[0].text, "10.0.0.1")
-            verify(Qt.colorEqual(labels[0].color, data.name), "short name " + labels[0].color)
-            compare(labels[1].text, ":3128")
-            verify(Qt.colorEqual(labels[1].color, "#666666"))
+            compare([card.border.color, card.color, H.texts(card)[0].color].map(String), data.colours)
         }
 
-        function test_tooltipFollowsHoverAndResponse() {
-            addRows([row("proxy.example.com", 3128, "alive", ""), row("10.0.0.2", 3128, "unknown", "")])
-            var card = H.cardOf(root.page, 0)
-            var tooltip = H.tooltipOf(card)
-
+        // Shown while the pointer is on a card whose answer is not empty.
+        function test_tooltip() {
+            addRows([["proxy.example.com", 3128, "alive", ""]])
+            var card = H.cardOf(root.page, 0), tooltip = H.tooltipOf(card)
             mouseMove(card, card.width / 2, card.height / 2)
             wait(20)
-            verify(!tooltip.visible, "no tooltip without a response")
-
+            verify(!tooltip.visible, "no tooltip without an answer")
             model.setProperty(0, "response", "hello")
             tryCompare(tooltip, "visible", true)
-            var shown = H.texts(tooltip.contentItem).map(function(t) { return t.text })
-            compare(shown, ["proxy.example.com", "hello"])
-
             model.setProperty(0, "response", "")
             tryCompare(tooltip, "visible", false)
-
             model.setProperty(0, "response", "hello again")
             tryCompare(tooltip, "visible", true)
-            // The gap between cards is not the card.
-            mouseMove(root.page, 12, 50)
+            mouseMove(root.page, 12, 50) // the gap between cards
             tryCompare(tooltip, "visible", false)
         }
 
+        // Hosts, ports and answers are shown as their characters, and no image they
+        // name is fetched.
         function test_untrustedTextIsShownLiterally() {
             var base = "http://127.0.0.1:" + recorder.port
-            var host = "<img src=\"" + base + "/host.png\">"
-            var port = "<img src=\"" + base + "/port.png\">"
+            var host = "<img src=\"" + base + "/host.png\">", port = "<img src=\"" + base + "/port.png\">"
             var answer = "<b>hi</b><img src=\"" + base + "/answer.png\">"
-            addRows([row(host, port, "alive", answer)])
-
-            var card = H.cardOf(root.page, 0)
-            var tooltip = H.tooltipOf(card)
+            addRows([[host, port, "alive", answer]])
+            var card = H.cardOf(root.page, 0), tooltip = H.tooltipOf(card)
             mouseMove(card, card.width / 2, card.height / 2)
             tryCompare(tooltip, "visible", true)
             waitForRendering(root)
 
             var shown = H.texts(card).concat(H.texts(tooltip.contentItem))
-            compare(shown.map(function(t) { return t.text }),
-                    [root.page.getShortName(host), ":" + port, host, answer])
-            for (var i = 0; i < shown.length; i++) {
-                // Laid out as the characters themselves, tags included.
+            compare(shown.map(function(t) { return t.text }), [root.page.getShortName(host), ":" + port, host, answer])
+            for (var i = 0; i < shown.length; i++) { // laid out as the characters themselves, tags included
                 metrics.font = shown[i].font
                 metrics.text = shown[i].text
                 verify(Math.abs(shown[i].implicitWidth - metrics.advanceWidth) < 2,
                        shown[i].text + ": " + shown[i].implicitWidth + " vs " + metrics.advanceWidth)
             }
-
-            // A Text that does render markup fetches its image; once that request is in,
-            // any fetch caused by the page would be in as well.
+            // Once a markup Text's own fetch is in, any fetch by the page would be in too.
             createTemporaryObject(markupText, root, { text: "<img src=\"" + base + "/control.png\">" })
-            tryVerify(function() { return recorder.requests.join("\n").indexOf("/control.png") >= 0 }, 20000,
-                      "the markup control was never fetched")
+            tryVerify(function() { return recorder.requests.join().indexOf("/control.png") >= 0 }, 20000, "no control fetch")
             wait(200)
-            var requests = recorder.requests.join("\n")
-            verify(requests.indexOf("/host.png") < 0, requests)
-            verify(requests.indexOf("/port.png") < 0, requests)
-            verify(requests.indexOf("/answer.png") < 0, requests)
+            compare(recorder.requests.filter(function(r) { return r.indexOf("/control.png") < 0 }), [])
         }
 
+        // cancelAll, the rows reset to "unknown" with no answer, then testAll with
+        // the list in row order.
         function test_testButton() {
-            addRows([row("10.0.0.1", 8080, "alive", "ok"),
-                     row("proxy.example.com", 3128, "dead", ""),
-                     row("", 1, "testing", "")])
             mouseClick(H.findButton(root.page, "▶ Test"))
-
-            compare(proxyTest.calls, ["cancelAll", "testAll"])
-            compare(proxyTest.lastProxies, [{ host: "10.0.0.1", port: 8080 },
-                                            { host: "proxy.example.com", port: 3128 },
-                                            { host: "", port: 1 }])
-            var reset = [row("10.0.0.1", 8080, "unknown", ""),
-                         row("proxy.example.com", 3128, "unknown", ""),
-                         row("", 1, "unknown", "")]
-            compare(root.rowsAtTestAll, reset, "rows are reset before testAll")
-            compare(H.rowsOf(model), reset)
-        }
-
-        function test_testButtonOnEmptyList() {
+            compare([proxyTest.calls, proxyTest.lastProxies], [["cancelAll", "testAll"], []])
+            proxyTest.reset()
+            addRows([["10.0.0.1", 8080, "alive", "ok"], ["proxy.example.com", 3128, "dead", ""], ["", 1, "testing", ""]])
             mouseClick(H.findButton(root.page, "▶ Test"))
             compare(proxyTest.calls, ["cancelAll", "testAll"])
-            compare(proxyTest.lastProxies, [])
+            compare(proxyTest.lastProxies, [{ host: "10.0.0.1", port: 8080 }, { host: "proxy.example.com", port: 3128 }, { host: "", port: 1 }])
+            compare(root.rowsAtTestAll, [["10.0.0.1", 8080, "unknown", ""], ["proxy.example.com", 3128, "unknown", ""],
+                                         ["", 1, "unknown", ""]], "rows are reset before testAll")
         }
 
+        // Status and answer written by index; indices out of range dropped without a message.
         function test_resultsByIndex() {
-            failOnWarning(/.*/) // results out of range are dropped without a message
-            addRows([row("10.0.0.1", 1, "unknown", ""),
-                     row("10.0.0.2", 2, "unknown", ""),
-                     row("10.0.0.3", 3, "unknown", "")])
-
-            proxyTest.sendResult(1, true, "hello", "", "alive")
-            compare(H.rowsOf(model), [row("10.0.0.1", 1, "unknown", ""),
-                                      row("10.0.0.2", 2, "alive", "hello"),
-                                      row("10.0.0.3", 3, "unknown", "")])
-            verify(Qt.colorEqual(H.cardOf(root.page, 1).border.color, "#4CAF50"))
-
-            proxyTest.sendResult(0, false, "", "Testing", "testing")
-            proxyTest.sendResult(2, false, "", "DNS fail", "dns_fail")
-            // A later result replaces the answer too, so the tooltip goes.
-            proxyTest.sendResult(1, false, "", "Timeout", "timeout")
-            var expected = [row("10.0.0.1", 1, "testing", ""),
-                            row("10.0.0.2", 2, "timeout", ""),
-                            row("10.0.0.3", 3, "dns_fail", "")]
+            failOnWarning(/.*/)
+            addRows([["10.0.0.1", 1, "alive", "old"], ["10.0.0.2", 2, "unknown", ""], ["10.0.0.3", 3, "unknown", ""]])
+            proxyTest.proxyResult(1, true, "hello", "", "alive")
+            proxyTest.proxyResult(2, false, "", "DNS fail", "dns_fail")
+            proxyTest.proxyResult(0, false, "", "Testing", "testing")
+            var expected = [["10.0.0.1", 1, "testing", ""], ["10.0.0.2", 2, "alive", "hello"], ["10.0.0.3", 3, "dns_fail", ""]]
             compare(H.rowsOf(model), expected)
-            verify(Qt.colorEqual(H.cardOf(root.page, 2).border.color, "#000000"))
-
-            proxyTest.sendResult(-1, true, "x", "", "alive")
-            proxyTest.sendResult(3, true, "x", "", "alive")
-            proxyTest.sendResult(100, true, "x", "", "alive")
+            proxyTest.proxyResult(-1, true, "x", "", "alive")
+            proxyTest.proxyResult(3, true, "x", "", "alive")
+            proxyTest.proxyResult(100, true, "x", "", "alive")
             compare(H.rowsOf(model), expected)
         }
     }
