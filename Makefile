@@ -44,6 +44,20 @@ run: build
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300
 
+# The whole suite again, every target of the project built with AddressSanitizer
+# and UndefinedBehaviorSanitizer, in a build folder of its own
+# (tests/sanitizers/). Fails on a failed test and on any sanitizer report, also
+# from processes whose exit status no test checks.
+BUILD_ASAN ?= build-asan
+
+.PHONY: test-asan
+test-asan: deps
+	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUILLFEN_SANITIZE=ON -DQUILLFEN_BENCH=OFF
+	cmake --build $(BUILD_ASAN)
+	rm -rf $(BUILD_ASAN)/sanitizer-logs
+	cd $(BUILD_ASAN) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300; \
+	rc=$$?; bash $(CURDIR)/tests/sanitizers/check_logs.sh sanitizer-logs || rc=1; exit $$rc
+
 # The Debian package, built into $(BUILD)/quillfen_<version>_<arch>.deb.
 .PHONY: package
 package: build
