@@ -70,7 +70,7 @@ Item {
         // At 400 × 700: cards of 180 × 70 in two columns (10 of margin plus 5 of
         // cell inset); both buttons on one line, centred, 20 above the bottom.
         function test_layout() {
-            addRows([["10.0.0.1", 1, "unknown", ""], ["10.0.0.2", 2, "unknown", ""], ["10.0.0.3", 3, "unknown", ""]])
+            addRows([["127.0.0.1", 1, "unknown", ""], ["127.0.0.2", 2, "unknown", ""], ["127.0.0.3", 3, "unknown", ""]])
             var corners = [[15, 15], [205, 15], [15, 95]]
             for (var i = 0; i < corners.length; i++) {
                 var card = H.cardOf(root.page, i)
@@ -92,7 +92,7 @@ Item {
         }
 
         function test_cardColours(data) {
-            addRows([["10.0.0.1", 3128, data.tag, ""]])
+            addRows([["127.0.0.1", 3128, data.tag, ""]])
             var card = H.cardOf(root.page, 0)
             compare([card.border.color, card.color, H.texts(card)[0].color].map(String), data.colours)
         }
@@ -147,22 +147,22 @@ Item {
             mouseClick(H.findButton(root.page, "▶ Test"))
             compare([proxyTest.calls, proxyTest.lastProxies], [["cancelAll", "testAll"], []])
             proxyTest.reset()
-            addRows([["10.0.0.1", 8080, "alive", "ok"], ["proxy.example.com", 3128, "dead", ""], ["", 1, "testing", ""]])
+            addRows([["127.0.0.1", 8080, "alive", "ok"], ["proxy.example.com", 3128, "dead", ""], ["", 1, "testing", ""]])
             mouseClick(H.findButton(root.page, "▶ Test"))
             compare(proxyTest.calls, ["cancelAll", "testAll"])
-            compare(proxyTest.lastProxies, [{ host: "10.0.0.1", port: 8080 }, { host: "proxy.example.com", port: 3128 }, { host: "", port: 1 }])
-            compare(root.rowsAtTestAll, [["10.0.0.1", 8080, "unknown", ""], ["proxy.example.com", 3128, "unknown", ""],
+            compare(proxyTest.lastProxies, [{ host: "127.0.0.1", port: 8080 }, { host: "proxy.example.com", port: 3128 }, { host: "", port: 1 }])
+            compare(root.rowsAtTestAll, [["127.0.0.1", 8080, "unknown", ""], ["proxy.example.com", 3128, "unknown", ""],
                                          ["", 1, "unknown", ""]], "rows are reset before testAll")
         }
 
         // Status and answer written by index; indices out of range dropped without a message.
         function test_resultsByIndex() {
             failOnWarning(/.*/)
-            addRows([["10.0.0.1", 1, "alive", "old"], ["10.0.0.2", 2, "unknown", ""], ["10.0.0.3", 3, "unknown", ""]])
+            addRows([["127.0.0.1", 1, "alive", "old"], ["127.0.0.2", 2, "unknown", ""], ["127.0.0.3", 3, "unknown", ""]])
             proxyTest.proxyResult(1, true, "hello", "", "alive")
             proxyTest.proxyResult(2, false, "", "DNS fail", "dns_fail")
             proxyTest.proxyResult(0, false, "", "Testing", "testing")
-            var expected = [["10.0.0.1", 1, "testing", ""], ["10.0.0.2", 2, "alive", "hello"], ["10.0.0.3", 3, "dns_fail", ""]]
+            var expected = [["127.0.0.1", 1, "testing", ""], ["127.0.0.2", 2, "alive", "hello"], ["127.0.0.3", 3, "dns_fail", ""]]
             compare(H.rowsOf(model), expected)
             proxyTest.proxyResult(-1, true, "x", "", "alive")
             proxyTest.proxyResult(3, true, "x", "", "alive")

@@ -23,7 +23,7 @@ TestCase {
 
     // A settings file with loopback settings and one proxy, but for the raw values given.
     function ini(raw) {
-        var keys = Object.assign({ savedProxies: quoted("[{\"host\":\"10.0.0.1\",\"port\":8080}]"),
+        var keys = Object.assign({ savedProxies: quoted("[{\"host\":\"127.0.0.11\",\"port\":8080}]"),
                                    savedTargetUrl: "http://127.0.0.1:9/t", savedAvoidCache: "false", savedTimeoutMs: "2000" }, raw)
         return "[ProxyConfig]\n" + Object.keys(keys).map(function(k) { return k + "=" + keys[k] + "\n" }).join("")
     }
@@ -66,7 +66,7 @@ TestCase {
     // be read gives the twenty defaults after whatever was read, saved at once; one that can be
     // read stays as stored, its rows text hosts and numeric ports.
     function test_startUp_data() {
-        var first = ["10.0.0.1", 8080, "unknown", ""], blank = ["", 0, "unknown", ""]
+        var first = ["127.0.0.11", 8080, "unknown", ""], blank = ["", 0, "unknown", ""]
         var unset = { url: defaultTarget, avoid: true, timeout: 15000, rows: "defaults" }
         var nanVariant = "@Variant(\\0\\0\\0\\x6\\x7f\\xf8\\0\\0\\0\\0\\0\\0)" // a double NaN
         var intVariant = "@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)" // the int 5
@@ -74,10 +74,10 @@ TestCase {
             Object.assign({ tag: "empty store", bytes: null, keysWritten: true }, unset),
             { tag: "empty array", list: "[]", rows: [] },
             { tag: "not JSON", list: "not json", rows: "defaults" },
-            { tag: "JSON object", list: "{\"host\":\"10.0.0.1\",\"port\":8080}", rows: [] },
-            { tag: "second element null", list: "[{\"host\":\"10.0.0.1\",\"port\":8080},null]",
+            { tag: "JSON object", list: "{\"host\":\"127.0.0.11\",\"port\":8080}", rows: [] },
+            { tag: "second element null", list: "[{\"host\":\"127.0.0.11\",\"port\":8080},null]",
               rows: [first].concat(defaultRows()), saved: compactJson([first].concat(defaultRows())) },
-            { tag: "indented, members reordered", list: "[\n    {\n        \"port\": 8080,\n        \"host\": \"10.0.0.1\"\n    }\n]" },
+            { tag: "indented, members reordered", list: "[\n    {\n        \"port\": 8080,\n        \"host\": \"127.0.0.11\"\n    }\n]" },
             { tag: "list a JSON string", list: "\"ab\"", rows: [blank, blank], grid: true },
             { tag: "list of odd members", list: "[{\"host\":5,\"port\":\"x\"},{\"host\":\"h\",\"port\":\"81\"},{}]",
               rows: [["5", 0, "unknown", ""], ["h", 81, "unknown", ""], blank], grid: true },
@@ -86,7 +86,7 @@ TestCase {
             { tag: "list of 600000 numbers", list: "[" + "1,".repeat(600000) + "1]", rows: "defaults" },
             { tag: "list not quoted", raw: { savedProxies: "[{\"host\":\"a\",\"port\":1},{\"host\":\"b\",\"port\":2}]" }, rows: "defaults" },
             { tag: "list an int variant", raw: { savedProxies: intVariant }, rows: [] },
-            { tag: "host not UTF-8", bytes: ini().replace("10.0.0.1", "10.0.0.\xff"), rows: [["10.0.0.\ufffd", 8080, "unknown", ""]] },
+            { tag: "host not UTF-8", bytes: ini().replace("127.0.0.11", "127.0.0.1\xff"), rows: [["127.0.0.1\ufffd", 8080, "unknown", ""]] },
             { tag: "time-out abc", raw: { savedTimeoutMs: "abc" }, timeout: 15000 },
             { tag: "time-out 0", raw: { savedTimeoutMs: "0" }, timeout: 15000 },
             { tag: "time-out 60001", raw: { savedTimeoutMs: "60001" }, timeout: 15000 },
@@ -134,7 +134,7 @@ TestCase {
     // Back from the settings page saves the list and the three settings; a
     // restart shows them again, every row "unknown".
     function test_backSavesAndRestartForgetsStatus() {
-        var stored = "[{\"host\":\"10.0.0.1\",\"port\":8080},{\"host\":\"10.0.0.2\",\"port\":8081}]"
+        var stored = "[{\"host\":\"127.0.0.11\",\"port\":8080},{\"host\":\"127.0.0.12\",\"port\":8081}]"
         files.freshStore(ini({ savedProxies: quoted(stored) }))
         open()
         verify(stack().currentItem.timeout !== undefined, "the window opens on the splash page")
@@ -159,14 +159,14 @@ TestCase {
         tryVerify(function() { return stack().depth === 1 && !stack().busy })
         compare(stack().currentItem, grid)
         compare(H.rowsOf(model).map(function(r) { return r[2] }), ["alive", "timeout", "unknown"])
-        var saved = "[{\"host\":\"10.0.0.1\",\"port\":8080},{\"host\":\"10.0.0.2\",\"port\":9090},{\"host\":\"127.0.0.1\",\"port\":3128}]"
+        var saved = "[{\"host\":\"127.0.0.11\",\"port\":8080},{\"host\":\"127.0.0.12\",\"port\":9090},{\"host\":\"127.0.0.1\",\"port\":3128}]"
         tryVerify(function() { return files.stored("savedProxies") === saved }, 5000, files.stored("savedProxies"))
         compare([files.stored("savedTargetUrl"), files.stored("savedAvoidCache"), files.stored("savedTimeoutMs")],
                 ["http://127.0.0.1:9/other.php", "true", "5000"])
 
         close()
         open()
-        compare(H.rowsOf(proxyModel()), [["10.0.0.1", 8080, "unknown", ""], ["10.0.0.2", 9090, "unknown", ""],
+        compare(H.rowsOf(proxyModel()), [["127.0.0.11", 8080, "unknown", ""], ["127.0.0.12", 9090, "unknown", ""],
                                          ["127.0.0.1", 3128, "unknown", ""]])
         compare([proxyTest.targetUrl, proxyTest.avoidCache, proxyTest.timeoutMs], ["http://127.0.0.1:9/other.php", true, 5000])
     }
