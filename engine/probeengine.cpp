@@ -50,29 +50,23 @@ QString connectError(int error)
     return QStringLiteral("Connection to proxy failed: %1").arg(systemError(error));
 }
 
-QByteArray hostHeader(const QUrl &url)
+// "host[:port]" as the Host field and CONNECT name it; the port is left out
+// when it is the scheme's own, unless `alwaysPort`.
+QByteArray hostAndPort(const QUrl &url, bool alwaysPort = false)
 {
     QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
     if (host.contains(':'))
         host = '[' + host + ']';
-    const int port = url.port();
     const int standard = url.scheme() == QLatin1String("https") ? 443 : 80;
-    if (port >= 0 && port != standard)
+    const int port = url.port(standard);
+    if (alwaysPort || port != standard)
         host += ':' + QByteArray::number(port);
     return host;
 }
 
-QByteArray hostHeaderWithPort(const QUrl &url)
-{
-    QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
-    if (host.contains(':'))
-        host = '[' + host + ']';
-    return host + ':' + QByteArray::number(url.port(url.scheme() == QLatin1String("https") ? 443 : 80));
-}
-
 QByteArray requestHead(const QByteArray &target, const QUrl &url)
 {
-    return "GET " + target + " HTTP/1.1\r\nHost: " + hostHeader(url)
+    return "GET " + target + " HTTP/1.1\r\nHost: " + hostAndPort(url)
         + "\r\nCache-Control: no-cache, no-store, must-revalidate\r\nPragma: no-cache\r\nExpires: 0"
           "\r\nAccept: */*\r\nUser-Agent: Mozilla/5.0\r\nConnection: close\r\n\r\n";
 }
@@ -104,7 +98,6 @@ struct ProbeEngine::Probe
     int slot { 0 };
     quint32 id { 0 }; // stays the probe's own for its deadline
     quint32 connection { 0 }; // changes with every connection the probe opens
-    int index { 0 };
     Request request;
     QUrl url; // the request's URL, then each redirect's
     int redirects { 0 };
@@ -169,7 +162,6 @@ void ProbeEngine::start(Request request)
     auto probe = std::make_unique<Probe>();
     probe->slot = slot;
     probe->id = ++m_serial;
-    probe->index = request.index;
     probe->url = request.url;
     probe->request = std::move(request);
     m_probes[slot] = std::move(probe);
@@ -308,9 +300,11 @@ void ProbeEngine::onSocketEvent(int slot, quint32 connection, quint32 events)
         if (error == 0 && !(events & (EPOLLERR | EPOLLHUP))) {
             probe->phase = Probe::Phase::Sending;
             probe->out = probe->tunnelled()
-                ? "CONNECT " + hostHeaderWithPort(probe->url) + " HTTP/1.1\r\nHost: " + hostHeaderWithPort(probe->url)
+                ? "CONNECT " + hostAndPort(probe->url, true) + " HTTP/1.1\r\nHost: " + hostAndPort(probe->url, true)
                     + "\r\nUser-Agent: Mozilla/5.0\r\n\r\n"
-                : requestHead(probe->url.toEncoded(QUrl::RemoveFragment), probe->url);
+                : requestHead(probe->url.toEncoded(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
+                                  + originForm(probe->url),
+                              probe->url);
             probe->sent = 0;
             sendSome(slot);
             return;
@@ -420,7 +414,7 @@ void ProbeEngine::answered(int slot)
         else
             conclude(slot, Outcome::Dead,
                      QStringLiteral("Proxy refused the tunnel to %1: %2 %3")
-                         .arg(QString::fromLatin1(hostHeaderWithPort(probe.url)))
+                         .arg(QString::fromLatin1(hostAndPort(probe.url, true)))
                          .arg(status)
                          .arg(QString::fromLatin1(response.reason())));
         return;
@@ -567,7 +561,7 @@ void ProbeEngine::conclude(int slot, Outcome outcome, const QString &text)
         m_deadlines = {}; // nothing left to time out
     if (!m_queue.empty() && !m_starter.isActive())
         m_starter.start(0, this); // a descriptor is free again
-    emit finished(probe->index, outcome, text);
+    emit finished(probe->request.index, outcome, text);
 }
 
 void ProbeEngine::startQueued()
