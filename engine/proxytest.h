@@ -8,14 +8,10 @@
 
 #include <memory>
 
+#include "proxyaddress.h"
+
 class ProbeEngine;
 class QHostAddress;
-
-struct ProxyAddress
-{
-    QString host;
-    int port { 0 };
-};
 
 // The program's one backend: test settings, the concurrent test run and
 // whole-file text import/export. Reports runs only through proxyResult.

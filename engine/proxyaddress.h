@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+// How a probe speaks to its proxy. A list entry without a type is plain HTTP,
+// so every list written before the other types existed keeps its meaning.
+enum class ProxyType { Http, Socks4, Socks5 };
+
+inline QString proxyTypeName(ProxyType type)
+{
+    switch (type) {
+    case ProxyType::Socks4:
+        return QStringLiteral("socks4");
+    case ProxyType::Socks5:
+        return QStringLiteral("socks5");
+    case ProxyType::Http:
+        break;
+    }
+    return QStringLiteral("http");
+}
+
+// "http", "socks4" or "socks5"; anything else names no type.
+inline std::optional<ProxyType> proxyTypeFromName(QStringView name)
+{
+    if (name == u"http")
+        return ProxyType::Http;
+    if (name == u"socks4")
+        return ProxyType::Socks4;
+    if (name == u"socks5")
+        return ProxyType::Socks5;
+    return std::nullopt;
+}
+
+// One proxy of a list, as a test run and the list readers see it.
+struct ProxyAddress
+{
+    QString host;
+    int port { 0 };
+    ProxyType type { ProxyType::Http };
+    QString user;
+    QString password;
+};
