@@ -1,4 +1,5 @@
 #include "proxytest.h"
+#include "qmltypes.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -33,6 +34,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Quillfen"));
     QQuickStyle::setStyle(QStringLiteral("Basic"));
     setAsideUnreadableSettings();
+    registerQuillfenTypes();
 
     ProxyTest proxyTest;
     QQmlApplicationEngine engine;

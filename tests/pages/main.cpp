@@ -3,6 +3,7 @@
 // the user's settings or the log.
 
 #include "proxytest.h"
+#include "qmltypes.h"
 
 #include <QDir>
 #include <QFile>
@@ -195,6 +196,7 @@ public slots:
         QCoreApplication::setOrganizationName(QStringLiteral("Quillfen"));
         QCoreApplication::setApplicationName(QStringLiteral("Quillfen"));
         QQuickStyle::setStyle(QStringLiteral("Basic"));
+        registerQuillfenTypes();
         m_proxyTest = std::make_unique<FakeProxyTest>();
         m_recorder = std::make_unique<RequestRecorder>();
     }

@@ -1,0 +1,7 @@
+#include "qmltypes.h"
+
+#include <QtQml/qqml.h>
+
+void registerQuillfenTypes()
+{
+}
