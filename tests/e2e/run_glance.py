@@ -21,24 +21,24 @@ def settled(s, count):
 
 
 def test(s):
-    p = s.peers
+    target, refused, silent = s.target(), s.port(False), s.port(True)
     # Stop mid-run: three silent proxies that would take a minute each.
     with open(s.conf, "w") as f:
-        f.write(window.store_text([("127.0.0.1", p.silent)] * 3, p.target_url, timeout_ms=60000))
+        f.write(window.store_text([("127.0.0.1", silent)] * 3, target, timeout_ms=60000))
     s.start()
     s.press("▶ Test")
     window.wait("cards testing", lambda: all(n.endswith(", testing") for n in s.cards()) and s.cards())
     assert s.find("progress bar", lambda n: (n or "").startswith("Finished 0 of 3"))
     s.press("Stop")
     window.wait("no card testing", lambda: s.cards() and not any(n.endswith(", testing") for n in s.cards()))
-    assert s.cards() == [f"127.0.0.1:{p.silent}, unknown"] * 3, s.cards()
+    assert s.cards() == [f"127.0.0.1:{silent}, unknown"] * 3, s.cards()
     assert s.close_window() == 0
 
-    alive = [("127.0.0.1", str(p.tinyproxy())), ("127.0.0.1", str(p.tinyproxy()))]
-    expected = {f"127.0.0.1:{p.refused}": "dead", alive[0][0] + ":" + alive[0][1]: "alive",
-                f"127.0.0.1:{p.silent}": "timeout", alive[1][0] + ":" + alive[1][1]: "alive", ":3128": "dns_fail"}
+    alive = [("127.0.0.1", str(s.tinyproxy())), ("127.0.0.1", str(s.tinyproxy()))]
+    expected = {f"127.0.0.1:{refused}": "dead", alive[0][0] + ":" + alive[0][1]: "alive",
+                f"127.0.0.1:{silent}": "timeout", alive[1][0] + ":" + alive[1][1]: "alive", ":3128": "dns_fail"}
     with open(s.conf, "w") as f:
-        f.write(window.store_text([(k.split(":")[0], int(k.split(":")[1])) for k in expected], p.target_url,
+        f.write(window.store_text([(k.split(":")[0], int(k.split(":")[1])) for k in expected], target,
                                   timeout_ms=2000))
     s.start()
     s.press("▶ Test")
@@ -65,4 +65,4 @@ def test(s):
 
 
 if __name__ == "__main__":
-    sys.exit(window.run(test, sys.argv[1], "", shots=sys.argv[2], peers=True))
+    sys.exit(window.run(test, sys.argv[1], "", shots=sys.argv[2]))

@@ -1,9 +1,8 @@
 """The real program in a real window, read the way assistive technology reads it:
-Xvfb, a private session bus, the accessibility bus, Quillfen on a throw-away store,
-and pyatspi (Debian's /usr/bin/python3). Everything started is stopped again, also
-when a check fails; a failure leaves a screenshot and the work folder."""
+Xvfb, a private session bus, the accessibility bus and Quillfen on a throw-away
+store, read through pyatspi (Debian's /usr/bin/python3); loopback peers on demand.
+Everything started is stopped again; a failure keeps a screenshot and the work folder."""
 import ctypes
-import http.server
 import json
 import os
 import re
@@ -12,7 +11,6 @@ import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 
@@ -49,102 +47,91 @@ def xclose(window, display=None):
     x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
     x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
     dpy = ctypes.c_void_p(x.XOpenDisplay(display and display.encode()))
+    if not dpy.value:
+        return False
     # XClientMessageEvent as longs: type, serial, send_event, display, window, message_type, format, data
     event = (ctypes.c_long * 24)(33, 0, 1, 0, window, x.XInternAtom(dpy, b"WM_PROTOCOLS", 0), 32,
                                  x.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0))
-    if not dpy.value:
-        return False
     sent = x.XSendEvent(dpy, window, 0, 0, event)
     x.XCloseDisplay(dpy)  # flushes the event out
     return bool(sent)
 
 
-class Peers:
-    """Loopback peers: a target page (requests it saw in .seen), a refused and a
-    silent port, and tinyproxy() on demand."""
-
-    def __init__(self, work):
-        self.work, self.procs, seen = work, [], []
-        self.seen = seen
-
-        class Target(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):
-                seen.append(self.path)
-                self.send_response(200)
-                self.send_header("Content-Length", "22")
-                self.end_headers()
-                self.wfile.write(b"Quillfen test page: OK")
-
-            def log_message(self, *args):
-                pass
-
-        self.target = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Target)
-        threading.Thread(target=self.target.serve_forever, daemon=True).start()
-        self.target_url = f"http://127.0.0.1:{self.target.server_address[1]}/test.php"
-        self.sockets = [socket.socket(), socket.create_server(("127.0.0.1", 0))]  # refused, silent
-        self.sockets[0].bind(("127.0.0.1", 0))
-        self.refused, self.silent = (s.getsockname()[1] for s in self.sockets)
-
-    def tinyproxy(self):
-        with socket.create_server(("127.0.0.1", 0)) as probe:
-            port = probe.getsockname()[1]
-        conf = os.path.join(self.work, f"tinyproxy-{port}.conf")
-        with open(conf, "w") as f:
-            f.write(f"Port {port}\nListen 127.0.0.1\nAllow 127.0.0.1\nDisableViaHeader Yes\nPidFile \"{conf}.pid\"\n")
-        self.procs.append(subprocess.Popen(["tinyproxy", "-d", "-c", conf], stderr=subprocess.DEVNULL))
-        wait("tinyproxy", lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0)
-        return port
-
-
 class Session:
     """One display, bus pair and program; app is the executable, store the settings text."""
 
-    def __init__(self, app, store, shots=None, display=None, peers=False, env=None):
+    def __init__(self, app, store, shots=None, display=None, env=None):
         if not all(map(shutil.which, ("Xvfb", "dbus-daemon", "import", "xdotool"))):
             print("SKIP: Xvfb, dbus-daemon, xdotool or ImageMagick is missing")
             sys.exit(77)
-        self.app, self.procs, self.program, self.display = app, [], None, display
+        self.app, self.procs, self.sockets, self.program = app, [], [], None
+        display = display or os.environ.get("QUILLFEN_E2E_DISPLAY")  # else the first free one
         self.work = tempfile.mkdtemp(prefix="quillfen-e2e-")
         self.shots = shots or self.work
         self.conf = os.path.join(self.work, "config", "Quillfen", "Quillfen.conf")
-        os.makedirs(os.path.dirname(self.conf))
-        os.makedirs(self.shots, exist_ok=True)
-        os.mkdir(os.path.join(self.work, "runtime"), 0o700)
+        for folder in (os.path.dirname(self.conf), self.shots, os.path.join(self.work, "runtime")):
+            os.makedirs(folder, mode=0o700, exist_ok=True)
         with open(self.conf, "w", encoding="utf-8") as f:
             f.write(store)
         self.log_path = os.path.join(self.shots, "quillfen.log")  # the program's, over every start
-        self.errors = open(os.path.join(self.shots, "helpers.log"), "w")  # Xvfb's and the buses'
         open(self.log_path, "w").close()
+        self.errors = open(os.path.join(self.shots, "helpers.log"), "w")  # everything else's
         self.env = {k: v for k, v in os.environ.items() if not k.startswith(("QT_", "QML", "XDG_", "DBUS_"))}
-        self.env.update(HOME=self.work, XDG_CONFIG_HOME=os.path.dirname(os.path.dirname(self.conf)),
+        self.env.update(HOME=self.work, XDG_CONFIG_HOME=os.path.join(self.work, "config"),
                         XDG_RUNTIME_DIR=os.path.join(self.work, "runtime"), QT_QPA_PLATFORM="xcb",
                         QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", **(env or {}))
-        self.peers = None
-        try:
-            self.peers = Peers(self.work) if peers else None
-            # -displayfd and --print-address: each writes one line once it takes connections.
-            os.environ["DISPLAY"] = self.env["DISPLAY"] = self.display = ":" + self.spawn(
-                ["Xvfb", *([display] if display else []), "-screen", "0", "640x800x24", "-nolisten", "tcp",
-                 "-displayfd", "{fd}"])
-            os.environ["DBUS_SESSION_BUS_ADDRESS"] = self.env["DBUS_SESSION_BUS_ADDRESS"] = self.spawn(
-                ["dbus-daemon", "--session", "--nofork", "--print-address={fd}"])
-            self.procs.append(subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
-                                               env=self.env, stderr=self.errors))
-            import pyatspi  # after the bus address is in the environment
+        try:  # -displayfd and --print-address: one line once each takes connections
+            self.display = ":" + self.spawn(["Xvfb", *[display][:bool(display)], "-screen", "0", "640x800x24",
+                                             "-nolisten", "tcp", "-displayfd", "{fd}"])
+            bus = self.spawn(["dbus-daemon", "--session", "--nofork", "--print-address={fd}"])
+            os.environ.update(DISPLAY=self.display, DBUS_SESSION_BUS_ADDRESS=bus)
+            self.env.update(DISPLAY=self.display, DBUS_SESSION_BUS_ADDRESS=bus)
+            self.spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
+            import pyatspi  # once the bus address is in the environment
             self.atspi = pyatspi
         except BaseException:
             self.close(failed=True)
             raise
 
-    def spawn(self, cmd):
-        """Starts cmd, which names a pipe as "{fd}"; returns the line it writes there."""
+    def spawn(self, cmd, stdout=subprocess.DEVNULL):
+        """Starts a helper; when cmd names a pipe as "{fd}", returns the line written there."""
         read, write = os.pipe()
         self.procs.append(subprocess.Popen([c.replace("{fd}", str(write)) for c in cmd], env=self.env,
-                                           pass_fds=[write], stdout=subprocess.DEVNULL, stderr=self.errors))
+                                           pass_fds=[write], stdout=stdout, stderr=self.errors))
         os.close(write)
         with os.fdopen(read) as pipe:
-            return pipe.readline().strip() or sys.exit(f"{cmd[0]} did not start")
+            line = pipe.readline().strip() if "{fd}" in "".join(cmd) else "-"
+        return line or sys.exit(f"{cmd[0]} did not start")
 
+    # Loopback peers
+    def port(self, listen):
+        """A port that refuses connections (bound, never listening), or one that never answers."""
+        self.sockets.append(socket.create_server(("127.0.0.1", 0)) if listen else socket.socket())
+        if not listen:
+            self.sockets[-1].bind(("127.0.0.1", 0))
+        return self.sockets[-1].getsockname()[1]
+
+    def target(self):
+        """python3's http.server with a page test.php; returns its URL. Requests go to helpers.log."""
+        with open(os.path.join(self.work, "test.php"), "w") as page:
+            page.write("Quillfen test page: OK")
+        port = self.port(False)
+        self.sockets.pop().close()
+        self.spawn([sys.executable, "-m", "http.server", "-b", "127.0.0.1", "-d", self.work, str(port)])
+        wait("the target", lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0)
+        return f"http://127.0.0.1:{port}/test.php"
+
+    def tinyproxy(self):
+        port = self.port(False)
+        self.sockets.pop().close()
+        conf = os.path.join(self.work, f"tinyproxy-{port}.conf")
+        with open(conf, "w") as f:
+            f.write(f"Port {port}\nListen 127.0.0.1\nAllow 127.0.0.1\nDisableViaHeader Yes\nPidFile \"{conf}.pid\"\n")
+        self.spawn(["tinyproxy", "-d", "-c", conf])
+        wait("tinyproxy", lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0)
+        return port
+
+    # The program
     def start(self):
         """Starts Quillfen and waits for the grid page."""
         for attempt in range(3):  # now and then a fresh Xvfb refuses a client: try again
@@ -172,6 +159,7 @@ class Session:
         assert wid and xclose(int(wid[0]), self.display), "no Quillfen window to close"
         return self.program.wait(60)
 
+    # The accessibility tree
     def all(self, role=None, name=None, root=None):
         """Showing objects below root (the window) of that role and name (or name test)."""
         found, todo = [], [root or self.frame]
@@ -242,6 +230,7 @@ class Session:
         e = node.queryComponent().getExtents(0)  # screen coordinates; the window sits at 0,0
         return e.x, e.y, e.width, e.height
 
+    # Pixels
     @staticmethod
     def card(i, dx=14, dy=35):
         """A point of the grid's card i (180 x 70 in cells of 190 x 80), by default on its fill."""
@@ -260,19 +249,18 @@ class Session:
 
     def close(self, failed=False):
         if failed:
-            print(f"kept: {self.work}; screenshot {self.shots}/failure.png")
+            print(f"kept: {self.work}; logs and failure.png in {self.shots}")
         if failed and self.program:
             subprocess.run(["import", "-display", self.display, "-window", "root", self.shots + "/failure.png"])
-        for p in ([self.program] if self.program else []) + (self.peers.procs if self.peers else []) + self.procs[::-1]:
+        for p in [self.program][:bool(self.program)] + self.procs[::-1]:
             p.terminate()
             try:
                 p.wait(15)
             except subprocess.TimeoutExpired:
                 p.kill()
                 p.wait()
-        if self.peers:
-            self.peers.target.shutdown()
-            [s.close() for s in self.peers.sockets]
+        for s in self.sockets:
+            s.close()
         if not failed:
             shutil.rmtree(self.work, ignore_errors=True)
 
