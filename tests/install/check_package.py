@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Builds the Debian package, unpacks it into a throw-away root and starts the
-installed Quillfen there under Xvfb.
+installed Quillfen there in a real window (tests/e2e/window.py), up to its grid page.
 
 The machine running this has every Qt package installed, so a plain "does it
 start" would not notice a QML module missing from Depends. The installed
