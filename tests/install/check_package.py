@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Builds the Debian package, unpacks it into a throw-away root and starts the
-installed Quillfen there under Xvfb.
+installed Quillfen there in a real window (tests/e2e/window.py), up to its grid page.
 
 The machine running this has every Qt package installed, so a plain "does it
 start" would not notice a QML module missing from Depends. The installed
@@ -19,7 +19,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import window  # noqa: E402
 
 SKIP = 77
 APP_ID = "net.example.Quillfen"
@@ -147,20 +149,6 @@ def check_static_imports(sources, qml_dir, sandbox_qml):
     print("QML modules reached from the pages:", " ".join(sorted(seen)))
 
 
-def start_xvfb(workdir):
-    read_fd, write_fd = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24",
-                             "-nolisten", "tcp"], pass_fds=[write_fd],
-                            stdout=subprocess.DEVNULL, stderr=open(os.path.join(workdir, "xvfb.log"), "w"))
-    os.close(write_fd)
-    with os.fdopen(read_fd) as f:
-        display = f.readline().strip()
-    if not display:
-        xvfb.kill()
-        raise RuntimeError("Xvfb did not report a display")
-    return xvfb, ":" + display
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cpack", required=True)
@@ -171,7 +159,7 @@ def main():
     ap.add_argument("--out", required=True, help="where the screenshot and logs are kept")
     args = ap.parse_args()
 
-    missing = [t for t in ("Xvfb", "dpkg", "dpkg-deb", "dpkg-query") if not shutil.which(t)]
+    missing = [t for t in ("Xvfb", "dbus-daemon", "dpkg", "dpkg-deb", "dpkg-query") if not shutil.which(t)]
     if missing:
         print("SKIP: the installed-package check needs", ", ".join(missing))
         return SKIP
@@ -247,47 +235,12 @@ def check(args, work):
     check_static_imports(sorted(glob.glob(os.path.join(args.sources, "*.qml"))),
                          args.qt_qml_dir, os.path.join(sandbox, "qml"))
 
-    # 4. Start the installed program on its own display with a settings store that
+    # 4. Start the installed program in a real window with a settings store that
     #    holds an empty proxy list and a loopback target: nothing is ever probed.
-    config = os.path.join(work, "config")
-    os.makedirs(os.path.join(config, "Quillfen"))
-    with open(os.path.join(config, "Quillfen/Quillfen.conf"), "w") as f:
-        f.write("[ProxyConfig]\nsavedProxies=[]\nsavedTargetUrl=http://127.0.0.1:9/\n")
-    runtime = os.path.join(work, "runtime")
-    os.mkdir(runtime, 0o700)
-    xvfb, display = start_xvfb(work)
-    env = {k: v for k, v in os.environ.items()
-           if not k.startswith(("QML_", "QML2_", "QT_"))}
-    env.update(DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_CONFIG_HOME=config, XDG_RUNTIME_DIR=runtime,
-               QML_IMPORT_TRACE="1")
-    log_path = os.path.join(args.out, "installed-run.log")
-    log = open(log_path, "w")
-    app = subprocess.Popen([exe], env=env, stdout=log, stderr=subprocess.STDOUT, cwd=work)
-    try:
-        window = None
-        deadline = time.monotonic() + 60
-        while time.monotonic() < deadline and app.poll() is None and not window:
-            found = run(["xdotool", "search", "--onlyvisible", "--name", "^Quillfen$"], env=env)
-            window = found.stdout.split()[0] if found.stdout.split() else None
-            time.sleep(0.3)
-        if not window:
-            fail(f"no window titled Quillfen appeared (exit status {app.poll()})")
-        else:
-            time.sleep(3)  # past the splash page
-            check_window(window, env, os.path.join(args.out, "installed-window.png"))
-        if app.poll() is not None:
-            fail(f"the installed program ended by itself with status {app.returncode}")
-    finally:
-        if app.poll() is None:
-            app.terminate()
-            try:
-                app.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                app.kill()
-                app.wait()
-        xvfb.terminate()
-        xvfb.wait(timeout=15)
-        log.close()
+    store = "[ProxyConfig]\nsavedProxies=[]\nsavedTargetUrl=http://127.0.0.1:9/\n"
+    if window.run(look, exe, store, shots=args.out, env={"QML_IMPORT_TRACE": "1"}) != 0:
+        fail("the installed program did not show its grid page, or did not end with 0 when closed")
+    log_path = os.path.join(args.out, "quillfen.log")
 
     # 5. What the run itself loaded: every module from the sandbox or from resources.
     text = open(log_path, encoding="utf-8", errors="replace").read()
@@ -306,19 +259,15 @@ def check(args, work):
     return 1 if failures else 0
 
 
-def check_window(window, env, shot):
-    geometry = dict(kv.split("=") for kv in
-                    run(["xdotool", "getwindowgeometry", "--shell", window], env=env).stdout.split())
-    x, y, w, h = (int(geometry[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
-    print(f"window {window}: {w}x{h}+{x}+{y}")
-    if (w, h) != (400, 700):
-        fail(f"the window is {w}x{h}, not 400x700")
-    run(["import", "-window", "root", shot], env=env, check=True)
-    crop = f"{w}x{h}+{x}+{y}"
-    inside = run(["convert", shot, "-crop", crop, "+repage", "-format", "%k %[fx:mean]", "info:"]).stdout.split()
-    print(f"screenshot {shot}: {inside[0]} colours in the window, mean {float(inside[1]):.3f}")
-    if float(inside[1]) == 0.0:
-        fail("the window area of the screenshot is black: nothing was drawn")
+def look(s):
+    s.start()  # up to the grid page's "▶ Test"
+    assert s.box(s.frame)[2:] == (400, 700), f"the window is {s.box(s.frame)}, not 400 x 700"
+    s.shot("installed-window.png")
+    mean = float(run(["convert", os.path.join(s.shots, "installed-window.png"), "-format", "%[fx:mean]",
+                      "info:"]).stdout)
+    print(f"screenshot: mean {mean:.3f}")
+    assert mean > 0, "the window area of the screenshot is black: nothing was drawn"
+    s.close_window()
 
 
 if __name__ == "__main__":
