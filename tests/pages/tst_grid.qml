@@ -1,5 +1,6 @@
 import QtQuick
 import QtTest
+import Quillfen
 import "helpers.js" as H
 
 // The grid page on its own, fed by a model of the test's and by the backend double.
@@ -11,7 +12,7 @@ Item {
     property var page: null
     property var rowsAtTestAll: null
 
-    Component { id: modelComponent; ListModel {} }
+    Component { id: modelComponent; ProxyListModel {} }
     // Text in the default format, which renders markup and so fetches images.
     Component { id: markupText; Text {} }
     TextMetrics { id: metrics }
@@ -32,7 +33,7 @@ Item {
 
         function init() {
             proxyTest.reset()
-            model = createTemporaryObject(modelComponent, root) // new each case: role types stick
+            model = createTemporaryObject(modelComponent, root)
             var component = Qt.createComponent("qrc:/qt/qml/Quillfen/ProxyMain.qml")
             compare(component.status, Component.Ready, component.errorString())
             root.page = createTemporaryObject(component, root, { width: 400, height: 700, proxyModel: model })
@@ -114,11 +115,11 @@ Item {
             tryCompare(tooltip, "visible", false)
         }
 
-        // Hosts, ports and answers are shown as their characters, and no image they
+        // Hosts and answers are shown as their characters, and no image they
         // name is fetched.
         function test_untrustedTextIsShownLiterally() {
             var base = "http://127.0.0.1:" + recorder.port
-            var host = "<img src=\"" + base + "/host.png\">", port = "<img src=\"" + base + "/port.png\">"
+            var host = "<img src=\"" + base + "/host.png\">", port = 3128
             var answer = "<b>hi</b><img src=\"" + base + "/answer.png\">"
             addRows([[host, port, "alive", answer]])
             var card = H.cardOf(root.page, 0), tooltip = H.tooltipOf(card)
