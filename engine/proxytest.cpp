@@ -3,11 +3,13 @@
 #include "probeengine.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHostInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QTextStream>
+#include <QTimer>
 #include <QUrl>
 
 ProxyTest::ProxyTest(QObject *parent)
@@ -67,10 +69,34 @@ void ProxyTest::testAll(const QVariantList &proxies)
                            map.value(QStringLiteral("port")).toInt() });
     }
 
-    for (int i = 0; i < m_runList.size(); ++i) {
-        const int generation = m_generation;
+    m_announced = 0;
+    m_lookedUp = 0;
+    continueRun(m_generation);
+}
+
+// "testing" for every proxy, then the look-ups, from the event loop a slice at
+// a time, so that the window keeps drawing through a long list. No look-up
+// starts before the last "testing", so no outcome can come before one.
+void ProxyTest::continueRun(int generation)
+{
+    if (generation != m_generation)
+        return;
+    QElapsedTimer slice;
+    slice.start();
+    const auto sliceOver = [&] {
+        if (slice.elapsed() < 8)
+            return false;
+        QTimer::singleShot(0, this, [this, generation] { continueRun(generation); });
+        return true;
+    };
+    while (m_announced < m_runList.size()) {
+        emit proxyResult(m_announced++, false, QString(), QStringLiteral("Testing"), QStringLiteral("testing"));
+        if (generation != m_generation || sliceOver())
+            return;
+    }
+    while (m_lookedUp < m_runList.size()) {
+        const int i = m_lookedUp++;
         const ProxyAddress entry = m_runList.at(i);
-        emit proxyResult(i, false, QString(), QStringLiteral("Testing"), QStringLiteral("testing"));
         // The look-up is only a pre-check; the request reaches the proxy by its name.
         QHostInfo::lookupHost(entry.host, this, [this, i, entry, generation](const QHostInfo &info) {
             if (generation != m_generation)
@@ -81,6 +107,8 @@ void ProxyTest::testAll(const QVariantList &proxies)
             }
             startRequest(i, entry, generation, info.addresses());
         });
+        if (sliceOver())
+            return;
     }
 }
 

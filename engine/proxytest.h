@@ -50,6 +50,7 @@ signals:
     void timeoutMsChanged();
 
 private:
+    void continueRun(int generation);
     void startRequest(int index, const ProxyAddress &entry, int generation, const QList<QHostAddress> &addresses);
     QUrl requestUrl() const;
 
@@ -66,6 +67,8 @@ private:
     int m_timeoutMs { 15000 };
     QList<ProxyAddress> m_runList;
     int m_generation { 0 };
+    int m_announced { 0 }; // "testing" reported for the run list up to here
+    int m_lookedUp { 0 }; // look-ups started up to here
     std::unique_ptr<ProbeEngine> m_engine; // carries the probes of the current run
     mutable BuiltUrl m_lastUrl;
 };
