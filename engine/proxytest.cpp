@@ -60,15 +60,20 @@ void ProxyTest::setTimeoutMs(int ms)
 
 void ProxyTest::testAll(const QVariantList &proxies)
 {
-    cancelAll();
-    m_runList.clear();
-    m_runList.reserve(proxies.size());
+    QList<ProxyAddress> runList;
+    runList.reserve(proxies.size());
     for (const QVariant &element : proxies) {
         const QVariantMap map = element.toMap();
-        m_runList.append({ map.value(QStringLiteral("host")).toString(),
-                           map.value(QStringLiteral("port")).toInt() });
+        runList.append({ map.value(QStringLiteral("host")).toString(),
+                         map.value(QStringLiteral("port")).toInt() });
     }
+    testList(runList);
+}
 
+void ProxyTest::testList(const QList<ProxyAddress> &proxies)
+{
+    cancelAll();
+    m_runList = proxies;
     m_announced = 0;
     m_lookedUp = 0;
     continueRun(m_generation);

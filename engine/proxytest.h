@@ -37,6 +37,8 @@ public:
     Q_INVOKABLE void setTimeoutMs(int ms);
 
     Q_INVOKABLE void testAll(const QVariantList &proxies);
+    // testAll for a list that is already read, as the list model hands it over.
+    Q_INVOKABLE void testList(const QList<ProxyAddress> &proxies);
     Q_INVOKABLE void cancelAll();
 
     Q_INVOKABLE bool saveToFile(const QString &filePath, const QString &data);

@@ -180,8 +180,9 @@ Item {
                 }
                 onClicked: {
                     proxyTest.cancelAll()
-                    // Every row back to "unknown" with no response; the list in row order.
-                    proxyTest.testAll(mainPage.proxyModel.resetForRun())
+                    // Every row back to "unknown" with no response, then
+                    // proxyTest's run of the list in row order.
+                    mainPage.proxyModel.startRun(proxyTest)
                 }
             }
 
