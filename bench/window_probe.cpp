@@ -226,11 +226,19 @@ private:
 
     void watchPages()
     {
+        // The page stack: the first item, breadth first, with a current item and a depth.
         QQuickItem *stack = nullptr;
-        const QList<QQuickItem *> children = m_window->contentItem()->childItems();
-        for (QQuickItem *child : children) {
-            if (child->metaObject()->indexOfProperty("currentItem") >= 0 && child->metaObject()->indexOfProperty("depth") >= 0)
-                stack = child;
+        QList<QQuickItem *> level { m_window->contentItem() };
+        for (int depth = 0; depth < 4 && !stack; ++depth) {
+            QList<QQuickItem *> next;
+            for (QQuickItem *item : std::as_const(level)) {
+                if (item->metaObject()->indexOfProperty("currentItem") >= 0 && item->metaObject()->indexOfProperty("depth") >= 0) {
+                    stack = item;
+                    break;
+                }
+                next += item->childItems();
+            }
+            level = next;
         }
         if (!stack)
             return;
@@ -434,6 +442,7 @@ private:
         }
         const long long end = finalFrame ? finalFrame : (m_lastOutcomeNs ? m_lastOutcomeNs : bench::monotonicNanoseconds());
         std::vector<double> gaps;
+        QStringList longGaps; // "[ms after press, gap]" of the first gaps over 50 ms
         long long previous = m_pressNs;
         long long longestAt = 0;
         double longest = 0;
@@ -441,6 +450,8 @@ private:
             if (frame <= m_pressNs || frame > end)
                 continue;
             const double gap = toMs(frame - previous);
+            if (gap > 50.0 && longGaps.size() < 16)
+                longGaps << QStringLiteral("[%1,%2]").arg(toMs(previous - m_pressNs), 0, 'f', 0).arg(gap, 0, 'f', 0);
             if (gap > longest) {
                 longest = gap;
                 longestAt = previous;
@@ -479,7 +490,8 @@ private:
                                .arg(over50).arg(over16);
         line += QStringLiteral("\"release_ms\":%1,\"clicked_ms\":%2,\"first_testing_ms\":%3,\"last_testing_ms\":%4,"
                                "\"last_outcome_ms\":%5,\"run_s\":%6,\"first_frame_ms\":%7,"
-                               "\"rss_mb\":%8,\"threads_peak\":%9,\"cpu_s\":%10,\"render_loop_thread\":%11}")
+                               "\"rss_mb\":%8,\"threads_peak\":%9,\"cpu_s\":%10,\"render_loop_thread\":%11,"
+                               "\"long_gaps\":[%12]}")
                         .arg(since(m_releaseNs), 0, 'f', 1).arg(since(m_clickedNs), 0, 'f', 1)
                         .arg(since(m_firstTestingNs), 0, 'f', 1).arg(since(m_lastTestingNs), 0, 'f', 1)
                         .arg(since(m_lastOutcomeNs), 0, 'f', 1)
@@ -487,7 +499,8 @@ private:
                         .arg(toMs(m_firstFrameNs - m_t0), 0, 'f', 1)
                         .arg(bench::peakRssMegabytes(), 0, 'f', 1).arg(m_peakThreads.load() - 1)
                         .arg(cpu.total(), 0, 'f', 3)
-                        .arg(m_renderThreadSeen ? "true" : "false");
+                        .arg(m_renderThreadSeen ? "true" : "false")
+                        .arg(longGaps.join(QLatin1Char(',')));
         emitLine(line);
         if (complete)
             QCoreApplication::quit();
