@@ -77,13 +77,13 @@ void ProxyTest::testList(const QList<ProxyAddress> &proxies)
     m_runList = proxies;
     m_announced = 0;
     m_lookedUp = 0;
-    continueRun(m_generation);
+    continueRun(m_generation, false);
 }
 
 // "testing" for every proxy, then the look-ups, from the event loop a slice at
 // a time, so that the window keeps drawing through a long list. No look-up
 // starts before the last "testing", so no outcome can come before one.
-void ProxyTest::continueRun(int generation)
+void ProxyTest::continueRun(int generation, bool fromEventLoop)
 {
     if (generation != m_generation)
         return;
@@ -92,13 +92,19 @@ void ProxyTest::continueRun(int generation)
     const auto sliceOver = [&] {
         if (slice.elapsed() < 2)
             return false;
-        QTimer::singleShot(0, this, [this, generation] { continueRun(generation); });
+        QTimer::singleShot(0, this, [this, generation] { continueRun(generation, true); });
         return true;
     };
     while (m_announced < m_runList.size()) {
         emit proxyResult(m_announced++, false, QString(), QStringLiteral("Testing"), QStringLiteral("testing"));
         if (generation != m_generation || sliceOver())
             return;
+    }
+    // Never within testAll itself: settings changed right after it still
+    // reach every probe, as they reach one whose look-up is still running.
+    if (!fromEventLoop && m_lookedUp < m_runList.size()) {
+        QTimer::singleShot(0, this, [this, generation] { continueRun(generation, true); });
+        return;
     }
     while (m_lookedUp < m_runList.size()) {
         const int i = m_lookedUp++;

@@ -52,7 +52,7 @@ signals:
     void timeoutMsChanged();
 
 private:
-    void continueRun(int generation);
+    void continueRun(int generation, bool fromEventLoop);
     void startRequest(int index, const ProxyAddress &entry, int generation, const QList<QHostAddress> &addresses);
     QUrl requestUrl() const;
 
