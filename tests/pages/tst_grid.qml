@@ -10,7 +10,7 @@ Item {
     height: 700
 
     property var page: null
-    property var rowsAtTestAll: null
+    property var rowsAtRun: null
 
     Component { id: modelComponent; ProxyListModel {} }
     // Text in the default format, which renders markup and so fetches images.
@@ -20,8 +20,8 @@ Item {
     Connections {
         target: proxyTest
         function onCallsChanged() {
-            if (proxyTest.calls[proxyTest.calls.length - 1] === "testAll")
-                root.rowsAtTestAll = H.rowsOf(root.page.proxyModel)
+            if (proxyTest.calls[proxyTest.calls.length - 1] === "testList")
+                root.rowsAtRun = H.rowsOf(root.page.proxyModel)
         }
     }
 
@@ -119,8 +119,7 @@ Item {
         // name is fetched.
         function test_untrustedTextIsShownLiterally() {
             var base = "http://127.0.0.1:" + recorder.port
-            var host = "<img src=\"" + base + "/host.png\">", port = 3128
-            var answer = "<b>hi</b><img src=\"" + base + "/answer.png\">"
+            var host = "<img src=\"" + base + "/host.png\">", port = 3128, answer = "<b>hi</b><img src=\"" + base + "/answer.png\">"
             addRows([[host, port, "alive", answer]])
             var card = H.cardOf(root.page, 0), tooltip = H.tooltipOf(card)
             mouseMove(card, card.width / 2, card.height / 2)
@@ -142,18 +141,18 @@ Item {
             compare(recorder.requests.filter(function(r) { return r.indexOf("/control.png") < 0 }), [])
         }
 
-        // cancelAll, the rows reset to "unknown" with no answer, then testAll with
+        // cancelAll, the rows reset to "unknown" with no answer, then the run of
         // the list in row order.
         function test_testButton() {
             mouseClick(H.findButton(root.page, "▶ Test"))
-            compare([proxyTest.calls, proxyTest.lastProxies], [["cancelAll", "testAll"], []])
+            compare([proxyTest.calls, proxyTest.lastProxies], [["cancelAll", "testList"], []])
             proxyTest.reset()
             addRows([["127.0.0.1", 8080, "alive", "ok"], ["proxy.example.com", 3128, "dead", ""], ["", 1, "testing", ""]])
             mouseClick(H.findButton(root.page, "▶ Test"))
-            compare(proxyTest.calls, ["cancelAll", "testAll"])
+            compare(proxyTest.calls, ["cancelAll", "testList"])
             compare(proxyTest.lastProxies, [{ host: "127.0.0.1", port: 8080 }, { host: "proxy.example.com", port: 3128 }, { host: "", port: 1 }])
-            compare(root.rowsAtTestAll, [["127.0.0.1", 8080, "unknown", ""], ["proxy.example.com", 3128, "unknown", ""],
-                                         ["", 1, "unknown", ""]], "rows are reset before testAll")
+            compare(root.rowsAtRun, [["127.0.0.1", 8080, "unknown", ""], ["proxy.example.com", 3128, "unknown", ""],
+                                         ["", 1, "unknown", ""]], "rows are reset before the run")
         }
 
         // Status and answer written by index; indices out of range dropped without a message.
