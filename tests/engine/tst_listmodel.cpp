@@ -120,10 +120,11 @@ private slots:
         model.appendEntries({ QVariantMap { { "host", "a" }, { "port", 1 }, { "status", "alive" }, { "response", "old" } },
                               QVariantMap { { "host", "b" }, { "port", 2 }, { "type", "socks5" }, { "user", "u" }, { "password", "p" } },
                               QVariantMap { { "host", "c" }, { "port", 3 } }, QVariantMap { { "host", "d" }, { "port", 4 } },
-                              QVariantMap { { "host", "e" }, { "port", 5 } }, QVariantMap { { "host", "f" }, { "port", 6 } } });
+                              QVariantMap { { "host", "e" }, { "port", 5 } }, QVariantMap { { "host", "f" }, { "port", 70000 } } });
         QCOMPARE(model.aliveCount(), 1);
         const QList<ProxyAddress> list = model.resetForRun();
         QCOMPARE(list.size(), 6);
+        QCOMPARE(list[5].port, 0); // beyond 65535 is no port, not the one it wraps to
         QCOMPARE((QStringList { list[1].host, QString::number(list[1].port), proxyTypeName(list[1].type), list[1].user, list[1].password }),
                  (QStringList { "b", "2", "socks5", "u", "p" }));
         QCOMPARE(model.get(0).value("status").toString(), "unknown");
