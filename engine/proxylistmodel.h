@@ -78,13 +78,16 @@ public:
     QList<ProxyAddress> resetForRun();
     // One outcome of a run; an index outside the rows is ignored.
     Q_INVOKABLE void applyResult(int index, const QString &status, const QString &response, int latency = -1);
+    // A run that was stopped: rows still "testing" become "unknown".
     Q_INVOKABLE void stopTesting();
+    // Alive (fastest first), timeout, dead, dns_fail, then the rest; stable.
     Q_INVOKABLE void sortByOutcome();
 
     // Reading without a script engine: the entries of a list, or nothing and
-    // the reason. A stored list (lenient) keeps what it read before a fault and
-    // reads any value that is not a list as no entries; an imported list must
-    // be a list whose every element can be read.
+    // the reason. A stored list keeps what it read before a fault and reads a
+    // value that is neither a list nor null as no entries (an object with a
+    // numeric length as a script would); an imported list must be a list whose
+    // every element can be read.
     struct ReadResult
     {
         QList<Entry> entries;
