@@ -8,10 +8,12 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <limits>
 #include <numeric>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -102,6 +104,35 @@ double jsNumber(QStringView text)
     if (unsignedText == QLatin1String("Infinity"))
         return text.startsWith(QLatin1Char('-')) ? -INFINITY : INFINITY;
     return nan;
+}
+
+// Where the strings of a JSON text break its grammar (a raw control
+// character, an unknown escape), which Qt's parser lets pass and a script's
+// JSON.parse does not; -1 when they do not.
+qsizetype badStringAt(QStringView text)
+{
+    bool inString = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (!inString) {
+            inString = c == u'"';
+        } else if (c == u'"') {
+            inString = false;
+        } else if (c < 0x20) {
+            return i;
+        } else if (c == u'\\') {
+            const char16_t escape = i + 1 < text.size() ? text[++i].unicode() : 0;
+            if (escape == u'u') {
+                for (int k = 0; k < 4; ++k) {
+                    if (++i >= text.size() || !isxdigit(text[i].unicode() < 0x80 ? int(text[i].unicode()) : 0))
+                        return i;
+                }
+            } else if (!std::char_traits<char16_t>::find(u"\"\\/bfnrt", 8, escape) || escape == 0) {
+                return i;
+            }
+        }
+    }
+    return -1;
 }
 
 // A host is text: a number or a boolean becomes its text, anything else none.
@@ -446,6 +477,11 @@ ProxyListModel::ReadResult ProxyListModel::read(const QString &text, Reading rea
     ReadResult result;
     // Wrapped in a list, so that any JSON value parses, as it does in a
     // script, and a text of more than one value does not.
+    if (const qsizetype bad = badStringAt(text); bad >= 0) {
+        result.unparsed = true;
+        result.error = QStringLiteral("bad string at character %1").arg(bad);
+        return result;
+    }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(QStringLiteral("[%1]").arg(text).toUtf8(), &parseError);
     if (parseError.error != QJsonParseError::NoError || document.array().size() != 1) {

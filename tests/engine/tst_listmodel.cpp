@@ -57,7 +57,8 @@ private slots:
             "[{\"host\":\"127.0.0.11\",\"port\":8080},null,{\"host\":\"x\",\"port\":1}]",
             "\"abc\"", "5", "true", "null", "{}", "{\"host\":\"h\",\"port\":1}", "{\"length\":1e9}", "{\"length\":0}",
             "{\"length\":2,\"0\":{\"host\":\"a\",\"port\":1},\"1\":{\"host\":\"b\",\"port\":2}}", "{\"length\":\"1\",\"0\":{}}",
-            "not json", "[{\"host\":\"h\"", "[1] [2]", "", "  ", "[1,]", "[\"\\ud800\"]",
+            "not json", "[{\"host\":\"h\"", "[1] [2]", "", "  ", "[1,]", "[\"\\ud800\"]", "[{\"host\":\"a\tb\"}]",
+            "[{\"host\":\"\\u0000\",\"port\":-0}]", "[{\"port\":1E+2},{\"port\":01}]", "\xef\xbb\xbf[]", "[{\"host\":\"\\x41\"}]",
         };
         for (const char *text : texts)
             QTest::newRow(text) << QString::fromUtf8(text);
