@@ -1,9 +1,12 @@
 // The machine's limit: a raw epoll client that does what a probe does at the
 // socket level, for every proxy at once.
 //
-//   bench_epoll_client BASE_PORT COUNT TARGET_PORT [LIMIT_MS]
+//   bench_epoll_client BASE_PORT COUNT TARGET_PORT [LIMIT_MS [ADDRESSES]]
 //
-// Opens COUNT non-blocking connections to 127.0.0.1:BASE_PORT+i, sends each a
+// Opens COUNT non-blocking connections to 127.0.0.1:BASE_PORT+i (with
+// ADDRESSES > 1, the proxies are spread in equal blocks over 127.0.0.1,
+// 127.0.0.2, …, each block on the same ports), as many at once as the
+// open-file limit allows and the rest as earlier ones end, sends each a
 // proxied GET of http://127.0.0.1:TARGET_PORT/test.php (absolute URL, the
 // no-cache headers, a "_t" stamp), reads each answer to the close, and
 // counts an answer that starts with "HTTP/1.x 200" as alive. Prints one
@@ -11,6 +14,7 @@
 
 #include "benchutil.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -42,14 +46,17 @@ struct Probe
 int main(int argc, char **argv)
 {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s BASE_PORT COUNT TARGET_PORT [LIMIT_MS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s BASE_PORT COUNT TARGET_PORT [LIMIT_MS [ADDRESSES]]\n", argv[0]);
         return 2;
     }
     const int basePort = std::atoi(argv[1]);
     const int count = std::atoi(argv[2]);
     const int targetPort = std::atoi(argv[3]);
     const double limitSeconds = argc > 4 ? std::atof(argv[4]) / 1000.0 : 60.0;
+    const int addresses = argc > 5 ? std::max(1, std::atoi(argv[5])) : 1;
+    const int perAddress = (count + addresses - 1) / addresses;
     const long fileLimit = bench::raiseOpenFileLimit();
+    const long maxInFlight = std::max(16L, fileLimit - 64);
 
     char stamp[64];
     {
@@ -89,26 +96,31 @@ int main(int argc, char **argv)
     const int epollFd = epoll_create1(EPOLL_CLOEXEC);
     const double start = bench::monotonicSeconds();
 
-    for (int i = 0; i < count; ++i) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            fail(i, "socket", errno);
-            continue;
+    int opened = 0; // every opened probe is in flight until it counts as alive or dead
+    auto openMore = [&] {
+        for (; opened < count && opened - (alive + dead) < maxInFlight; ++opened) {
+            const int i = opened;
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            if (fd < 0) {
+                fail(i, "socket", errno);
+                continue;
+            }
+            probes[static_cast<size_t>(i)].fd = fd;
+            sockaddr_in address {};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(static_cast<uint16_t>(basePort + i % perAddress));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK + static_cast<uint32_t>(i / perAddress));
+            if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
+                fail(i, "connect", errno);
+                continue;
+            }
+            epoll_event event {};
+            event.events = EPOLLOUT;
+            event.data.u32 = static_cast<uint32_t>(i);
+            epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event);
         }
-        probes[static_cast<size_t>(i)].fd = fd;
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(basePort + i));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
-            fail(i, "connect", errno);
-            continue;
-        }
-        epoll_event event {};
-        event.events = EPOLLOUT;
-        event.data.u32 = static_cast<uint32_t>(i);
-        epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event);
-    }
+    };
+    openMore();
 
     std::vector<epoll_event> events(1024);
     char scratch[16384];
@@ -183,6 +195,7 @@ int main(int argc, char **argv)
                 break;
             }
         }
+        openMore();
         finished = alive + dead;
     }
     const double elapsed = bench::monotonicSeconds() - start;

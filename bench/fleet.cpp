@@ -1,8 +1,10 @@
 // A fleet of loopback HTTP proxies in one process.
 //
-//   bench_fleet BASE_PORT COUNT
+//   bench_fleet BASE_PORT COUNT [ADDRESS]
 //
-// Listens on 127.0.0.1:BASE_PORT .. BASE_PORT+COUNT-1. Every connection gets
+// Listens on ADDRESS (127.0.0.1 unless given; any of 127.0.0.0/8) at ports
+// BASE_PORT .. BASE_PORT+COUNT-1, so that several fleets can share one port
+// range on different loopback addresses. Every connection gets
 // one answer to its request, whatever the request is: "200 OK" with a short
 // body and "Connection: close", written by the fleet itself (nothing is
 // forwarded anywhere). One thread, level-triggered epoll.
@@ -161,8 +163,10 @@ void acceptAll(int listener)
 
 int main(int argc, char **argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s BASE_PORT COUNT\n", argv[0]);
+    in_addr host {};
+    host.s_addr = htonl(INADDR_LOOPBACK);
+    if ((argc != 3 && argc != 4) || (argc == 4 && (inet_pton(AF_INET, argv[3], &host) != 1 || (ntohl(host.s_addr) >> 24) != 127))) {
+        std::fprintf(stderr, "usage: %s BASE_PORT COUNT [127.x.y.z]\n", argv[0]);
         return 2;
     }
     const int basePort = std::atoi(argv[1]);
@@ -206,9 +210,9 @@ int main(int argc, char **argv)
         sockaddr_in address {};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(basePort + i));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_addr = host;
         if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-            std::fprintf(stderr, "bind 127.0.0.1:%d: %s\n", basePort + i, std::strerror(errno));
+            std::fprintf(stderr, "bind %s:%d: %s\n", inet_ntoa(host), basePort + i, std::strerror(errno));
             return 1;
         }
         if (listen(fd, backlog) != 0) {

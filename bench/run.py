@@ -9,8 +9,12 @@ every repetition runs, on that same fleet:
   curl      curl --parallel --parallel-max 300, one proxy per transfer;
   quillfen  bench_driver, a headless ProxyTest::testAll.
 Then the real window (bin/Quillfen under Xvfb, timed by the preloaded
-quillfen_window_probe.so) with 5,000 fleet proxies: "▶ Test" is clicked with
-xdotool, and every frame interval from the press to the last outcome is kept.
+quillfen_window_probe.so) with 100,000 and 10,000 stored proxies, served by
+ten fleets on 127.0.0.1 to 127.0.0.10 that share one port range: "▶ Test" is
+clicked with xdotool, and every frame interval from the press to the last
+outcome is kept; the end of the splash, "⚙ Settings" and Back are timed to
+the first frame that shows the next page; the raw epoll client runs over the
+same 100,000 proxies for comparison.
 
 Writes BENCHMARKS.md (table, ratios, goals, machine, commands), the raw
 figures (bench/results/latest.json) and the plot (bench/results/time-vs-n.png).
@@ -46,6 +50,10 @@ GOALS = {
     "rss_10000_mb": 150.0,
     "frame_gap_ms": 50.0,
     "cold_start_ms": 400.0,
+    "grid_ms": 300.0,
+    "page_ms": 100.0,
+    "window_rss_mb": 300.0,
+    "window_ratio_epoll": 3.0,
 }
 
 
@@ -238,15 +246,15 @@ class Display:
             self.proc.kill()
 
 
-def seed_store(folder, fleet, n):
-    proxies = json.dumps([{"host": "127.0.0.1", "port": fleet.base + i} for i in range(n)],
-                         separators=(",", ":"))
+def seed_store(folder, fleets, n):
+    proxies = json.dumps([{"host": fleets.host(i), "port": fleets.port(i)} for i in range(n)],
+                         separators=(",", ":"), ensure_ascii=False)
     os.makedirs(os.path.join(folder, "Quillfen"), exist_ok=True)
     quoted = '"' + proxies.replace("\\", "\\\\").replace('"', '\\"') + '"'
     with open(os.path.join(folder, "Quillfen", "Quillfen.conf"), "w") as handle:
         handle.write("[ProxyConfig]\n")
         handle.write("savedProxies=%s\n" % quoted)
-        handle.write("savedTargetUrl=http://127.0.0.1:%d/test.php\n" % fleet.target_port)
+        handle.write("savedTargetUrl=http://127.0.0.1:%d/test.php\n" % fleets.target_port)
         handle.write("savedTimeoutMs=15000\n")
 
 
@@ -304,6 +312,8 @@ def run_window(executable, env, display, limit_s):
             continue
         event = json.loads(line[6:])
         found[event["event"]] = event
+        if event["event"] == "page":
+            found.setdefault("pages", []).append(event)
         if event["event"] == "button" and env["QUILLFEN_PROBE_MODE"] == "run":
             button = event
             click()
@@ -425,12 +435,33 @@ def goal_rows(summary, ns, window, limit):
         rss = summary[("quillfen", 10000)]["rss_mb"]
         rows.append(("N = 10,000: Quillfen peak RSS", fmt_num(rss, " MB"), "≤ %.0f MB" % GOALS["rss_10000_mb"],
                      None if rss is None else rss <= GOALS["rss_10000_mb"]))
-    gap = window.get("longest_gap_median")
-    rows.append(("window, 5,000 results: longest frame gap (median; worst %s)" %
-                 fmt_num(window.get("longest_gap_worst"), " ms"), fmt_num(gap, " ms"),
-                 "≤ %.0f ms" % GOALS["frame_gap_ms"], None if gap is None else gap <= GOALS["frame_gap_ms"]))
+    big, small = window.get("n_big"), window.get("n_small")
+    for n in (big, small):
+        at = window.get("at", {}).get(str(n), {})
+        gap = at.get("longest_gap_median")
+        rows.append(("window, %s proxies: longest frame gap from the press of \"▶ Test\" to the last outcome "
+                     "(median; worst %s)" % ("{:,}".format(n) if n else "?", fmt_num(at.get("longest_gap_worst"), " ms")),
+                     fmt_num(gap, " ms"), "≤ %.0f ms" % GOALS["frame_gap_ms"],
+                     None if gap is None else gap <= GOALS["frame_gap_ms"]))
+    name = "{:,}".format(big) if big else "?"
+    for key, label, goal in (("grid_ms", "end of the splash to the grid drawn, %s stored" % name, "grid_ms"),
+                             ("settings_ms", "\"⚙ Settings\" to the settings page drawn, %s" % name, "page_ms"),
+                             ("back_ms", "Back to the grid drawn, saving included, %s" % name, "page_ms")):
+        value = window.get(key + "_median")
+        rows.append(("window: %s (median of %d)" % (label, len(window.get(key, []))), fmt_num(value, " ms"),
+                     "≤ %.0f ms" % GOALS[goal], None if value is None else value <= GOALS[goal]))
+    at = window.get("at", {}).get(str(big), {})
+    rss = at.get("rss_median")
+    rows.append(("window, %s proxies: peak RSS through a whole run" % name, fmt_num(rss, " MB"),
+                 "≤ %.0f MB" % GOALS["window_rss_mb"], None if rss is None else rss <= GOALS["window_rss_mb"]))
+    q, e = at.get("run_s_median"), window.get("epoll_s_median")
+    r = ratio(q, e)
+    rows.append(("window, %s proxies: press to last outcome ÷ raw epoll client" % name,
+                 "%s (%s vs %s)" % (fmt_num(r, "×", 2), fmt_time(q), fmt_time(e)),
+                 "≤ %.0f×" % GOALS["window_ratio_epoll"], None if r is None else r <= GOALS["window_ratio_epoll"]))
     cold = window.get("cold_start_median")
-    rows.append(("cold start to the first frame (median of %d)" % len(window.get("cold_starts", [])),
+    rows.append(("cold start to the first frame, %s stored (median of %d)" % (
+                     "{:,}".format(window.get("n_small", 0)), len(window.get("cold_starts", []))),
                  fmt_num(cold, " ms"), "≤ %.0f ms" % GOALS["cold_start_ms"],
                  None if cold is None else cold <= GOALS["cold_start_ms"]))
     return rows
@@ -506,6 +537,10 @@ def write_report(path, args, info, runs, summary, ns, window, fleet_info, comman
     for label, measured, target, ok in goal_rows(summary, ns, window, args.limit):
         w("| %s | %s | %s | %s |" % (label, measured, target, verdict(ok)))
     w("")
+    why = window_gap_reason(window, info, load)
+    if why:
+        w(why)
+        w("")
     w("## Time to the last outcome")
     w("")
     if png:
@@ -633,19 +668,50 @@ def outcome_text(s, n):
     return text
 
 
+def window_gap_reason(window, info, load):
+    """What the frame-gap rows that are not met measured besides the gaps."""
+    runs = [(n, r) for n in (window.get("n_big"), window.get("n_small"))
+            for r in window.get("at", {}).get(str(n), {}).get("runs", []) if "result" in r]
+    if not runs or all(r["result"]["longest_gap_ms"] <= GOALS["frame_gap_ms"] for _, r in runs):
+        return ""
+    n, big = max(runs, key=lambda item: item[0])
+    x = big["result"]
+    idle = window.get("idle", {})
+    return ("Why the frame-gap rows are not met, measured in the same run: a run of %s kept the machine's %s "
+            "cores busy. The program used %.1f s of CPU (whole process, start-up included) for a run of %.1f s, "
+            "its fleets %.1f s more; most of the program's time is the kernel's loopback TCP inside the GUI "
+            "thread's socket calls and Mesa's llvmpipe drawing every frame in software (profile in the design "
+            "note below), and other work on the machine kept the load average at %s / %s. The gaps over 50 ms "
+            "are spread over the whole run (%d in run 1), not one long stall: the click handler returned within "
+            "%.0f ms and the last \"testing\" came %.0f ms after the press. With nothing to do, the same window's "
+            "longest gap was %s." % (
+                "{:,}".format(n), info.get("nproc", "?"), x["cpu_s"], x["last_outcome_ms"] / 1000,
+                big.get("fleet_cpu_s", 0), load[0], load[1], x["gaps_over_50ms"], x["clicked_ms"],
+                x["last_testing_ms"], fmt_num(idle.get("longest_gap_ms"), " ms")))
+
+
 def write_window_section(w, window):
     if window.get("error"):
         w("Not measured: %s" % window["error"])
         return
-    runs = window.get("runs", [])
-    w("The real program (`bin/Quillfen`, unchanged) in a 400 × 700 window on Xvfb, with 5,000 fleet "
-      "proxies in a temporary settings store. The preloaded probe clicks nothing itself: it reports "
-      "where \"▶ Test\" is once the grid page has settled, and `xdotool` clicks there. From the press "
-      "to the first frame after the last outcome, every `QQuickWindow::frameSwapped` is time-stamped; "
-      "after each frame the probe asks for the next one through the GUI thread's event queue, so the "
-      "window draws all the time and a gap is time in which the GUI thread could not produce a frame.")
+    w("The real program (`bin/Quillfen`, unchanged) in a 400 × 700 window on Xvfb, with the list in a "
+      "temporary settings store: %s proxies served by %d fleet processes on 127.0.0.1 to 127.0.0.%d, all "
+      "on the same %s ports (one process cannot hold more listeners under the open-file limit), and "
+      "10,000 of them on 127.0.0.1 alone. The preloaded probe reports where \"▶ Test\" is once the grid "
+      "page has settled, and `xdotool` clicks there. From the press to the first frame after the last "
+      "outcome, every `QQuickWindow::frameSwapped` is time-stamped; after each frame the probe asks for the "
+      "next one through the GUI thread's event queue, so the window draws all the time and a gap is time in "
+      "which the GUI thread could not produce a frame." % (
+          "{:,}".format(window.get("n_big", 0)), window.get("fleets", 0), window.get("fleets", 0),
+          "{:,}".format(window.get("per_address", 0))))
     w("")
-    if runs:
+    for n in (window.get("n_big"), window.get("n_small")):
+        at = window.get("at", {}).get(str(n), {})
+        runs = at.get("runs", [])
+        if not runs:
+            continue
+        w("### %s proxies" % "{:,}".format(n))
+        w("")
         w("| run | longest gap | at (ms after press) | 99th pct | median | frames | gaps > 50 ms | "
           "last \"testing\" (ms after press) | click handler done | time to last outcome | peak RSS | "
           "peak threads | outcomes |")
@@ -663,20 +729,47 @@ def write_window_section(w, window):
                 fmt_num(x["rss_mb"], " MB"), x["threads_peak"],
                 "all alive" if x["alive"] == x["n"] else "⚠ %d of %d alive" % (x["alive"], x["n"])))
         w("")
-        w("Medians over the runs: longest gap %s, 99th percentile %s." %
-          (fmt_num(window.get("longest_gap_median"), " ms"), fmt_num(window.get("p99_median"), " ms")))
+        w("Medians over the runs: longest gap %s, 99th percentile %s, press to last outcome %s." %
+          (fmt_num(at.get("longest_gap_median"), " ms"), fmt_num(at.get("p99_median"), " ms"),
+           fmt_time(at.get("run_s_median"))))
+        w("")
+    epoll = window.get("epoll", [])
+    if epoll:
+        w("The raw epoll client over the same %s proxies in the same run (as many connections at once as the "
+          "open-file limit allows, the rest as earlier ones end): %s (%s)." % (
+              "{:,}".format(window.get("n_big", 0)), fmt_time(window.get("epoll_s_median")),
+              ", ".join(fmt_time(r.get("time_s")) + ("" if r.get("outcomes", {}).get("alive") == window.get("n_big")
+                                                     else " ⚠ %s" % json.dumps(r.get("outcomes"))) for r in epoll)))
+        w("")
+    pages = [("end of the splash (its timer) to the first frame with the grid page", "grid_ms"),
+             ("press of \"⚙ Settings\" to the first frame with the settings page", "settings_ms"),
+             ("press of Back to the first frame with the grid page (the list saved first)", "back_ms"),
+             ("longest frame gap in the two seconds after Back (the settings store writes the list)", "after_back_gap_ms")]
+    w("Pages, %s proxies stored (every launch times the splash; %d launches press Settings and Back):" % (
+        "{:,}".format(window.get("n_big", 0)), len(window.get("settings_ms", []))))
+    w("")
+    w("| step | median | each |")
+    w("|---|---|---|")
+    for label, key in pages:
+        values = window.get(key, [])
+        w("| %s | %s | %s |" % (label, fmt_num(median(values), " ms"), ", ".join("%.0f" % v for v in values) or "–"))
+    w("")
+    if window.get("store_unchanged") is not None:
+        w("The stored list after Back is %s the one seeded." % (
+            "byte for byte" if window["store_unchanged"] else "**not** byte for byte"))
         w("")
     idle = window.get("idle")
     if idle:
         w("Floor of the measurement (same window, one second with nothing to do): %d frames, longest gap %s, "
           "median %s." % (idle["frames"], fmt_num(idle["longest_gap_ms"], " ms"), fmt_num(idle["p50_ms"], " ms", 1)))
         w("")
-    colds = window.get("cold_starts", [])
-    if colds:
-        w("Cold start, from the launch of the process to its first frame (with the 5,000-proxy list in the "
-          "store): median %s over %d launches (%s)." %
-          (fmt_num(window.get("cold_start_median"), " ms"), len(colds), ", ".join("%.0f" % c for c in colds) + " ms"))
-        w("")
+    for key, n in (("cold_starts", window.get("n_small", 0)), ("cold_starts_big", window.get("n_big", 0))):
+        colds = window.get(key, [])
+        if colds:
+            w("Cold start, from the launch of the process to its first frame, with %s proxies in the store: "
+              "median %s over %d launches (%s)." % ("{:,}".format(n), fmt_num(median(colds), " ms"), len(colds),
+                                                    ", ".join("%.0f" % c for c in colds) + " ms"))
+            w("")
     render = window.get("render")
     if render:
         w("Rendering: %s." % render)
@@ -696,7 +789,7 @@ def main():
                         help="seconds after which the remaining client runs are skipped "
                              "(the window is skipped a minute later)")
     parser.add_argument("--window-runs", type=int, default=3)
-    parser.add_argument("--window-n", type=int, default=5000)
+    parser.add_argument("--window-n", type=int, default=100000)
     parser.add_argument("--cold-starts", type=int, default=3, help="extra launches that only time the first frame")
     parser.add_argument("--no-window", action="store_true")
     parser.add_argument("--results", default=os.path.join(here, "results"))
@@ -717,7 +810,7 @@ def main():
 
     started = time.time()
     load_before = "%.2f" % os.getloadavg()[0]
-    fleet = Fleet(tools["bench_fleet"], max(max(ns), args.window_n))
+    fleet = Fleet(tools["bench_fleet"], max(ns))
     log("fleet:", fleet.ready_line, "target port", fleet.target_port)
     work = tempfile.mkdtemp(prefix="quillfen-bench-")
     runs = []
@@ -802,62 +895,153 @@ def rel_build(args):
     return os.path.join(os.path.relpath(os.path.abspath(args.build)), "bin")
 
 
+PER_ADDRESS = 10000  # listeners of one fleet process; more do not fit under the open-file limit
+
+
+class WindowFleets:
+    """Fleets on 127.0.0.1, 127.0.0.2, ... that share one range of ports."""
+
+    def __init__(self, binary, n):
+        self.addresses = (n + PER_ADDRESS - 1) // PER_ADDRESS
+        self.procs = []
+        for base in free_port_ranges(PER_ADDRESS):
+            for k in range(1, self.addresses + 1):
+                proc = subprocess.Popen([binary, str(base), str(PER_ADDRESS), "127.0.0.%d" % k],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                if not proc.stdout.readline().startswith("READY"):
+                    proc.wait(timeout=10)
+                    log("window fleet could not start at", base, "on 127.0.0.%d:" % k, proc.stderr.read().strip())
+                    self.stop()
+                    break
+                self.procs.append(proc)
+            else:
+                self.base, self.target_port = base, base - 1
+                return
+        raise SystemExit("no free range of %d ports below 32768 for the window's fleets" % PER_ADDRESS)
+
+    def host(self, i):
+        return "127.0.0.%d" % (1 + i // PER_ADDRESS)
+
+    def port(self, i):
+        return self.base + i % PER_ADDRESS
+
+    def stop(self):
+        for proc in self.procs:
+            proc.send_signal(signal.SIGTERM)
+        for proc in self.procs:
+            try:
+                proc.communicate(timeout=10)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.communicate()
+        self.procs = []
+
+
+def stored_list(store):
+    with open(os.path.join(store, "Quillfen", "Quillfen.conf")) as handle:
+        return next((line for line in handle if line.startswith("savedProxies=")), None)
+
+
 def measure_window(args, tools, fleet, work):
     for program in ("Xvfb", "xdotool"):
         if not shutil.which(program):
             return {"error": program + " is missing"}
-    window = {"runs": [], "cold_starts": []}
-    store = os.path.join(work, "config")
+    big, small = args.window_n, min(10000, args.window_n)
+    window = {"n_big": big, "n_small": small, "at": {}, "cold_starts": [], "grid_ms": [], "settings_ms": [],
+              "back_ms": [], "after_back_gap_ms": [], "epoll": [], "cold_starts_big": []}
     runtime = os.path.join(work, "runtime")
     os.makedirs(runtime, mode=0o700, exist_ok=True)
-    seed_store(store, fleet, args.window_n)
+    fleets = WindowFleets(tools["bench_fleet"], big)
+    window.update(fleets=fleets.addresses, per_address=PER_ADDRESS)
+    stores = {}
+    for n in (big, small):
+        stores[n] = os.path.join(work, "config-%d" % n)
+        seed_store(stores[n], fleets, n)
     try:
         display = Display()
     except RuntimeError as error:
+        fleets.stop()
         return {"error": str(error)}
-    limit = 40  # a run of 5,000 takes seconds; a window that needs this long has failed
+    limit = 90  # a run of 100,000 takes seconds; a window that needs this long has failed
+    probe = tools["quillfen_window_probe.so"]
+
+    def launch(n, mode, time_limit=limit):
+        found = run_window(tools["Quillfen"], window_env(display, stores[n], runtime, probe, mode, n, time_limit),
+                           display, time_limit)
+        pages = [e for e in found.get("pages", []) if e.get("drawn_ms", -1) >= 0]
+        for event in pages:
+            if event["page"] == "grid" and event["visit"] == 0 and n == big:
+                window["grid_ms"].append(event["drawn_ms"])
+        if "first_frame" in found:
+            window["cold_starts" if n == small else "cold_starts_big"].append(found["first_frame"]["ms"])
+        return found, pages
+
     try:
+        for n in (big, small):
+            at = window["at"].setdefault(str(n), {"runs": []})
+            for rep in range(args.window_runs):
+                fleet_before = sum(cpu_of(p.pid) for p in fleets.procs)
+                found, _ = launch(n, "run")
+                record = dict(found)
+                record["fleet_cpu_s"] = sum(cpu_of(p.pid) for p in fleets.procs) - fleet_before
+                if "result" not in found:
+                    record["failure"] = ("hit the %d s limit" % limit) if "limit" in found else (
+                        "no button found" if "button" not in found else "no result")
+                at["runs"].append(record)
+                x = found.get("result")
+                log("window N=%d run %d: %s" % (n, rep + 1, json.dumps(x) if x else record["failure"]))
+                if "result" not in found:
+                    break  # a window that failed once would only fail again, slowly
+                time.sleep(0.5)
+            results = [r["result"] for r in at["runs"] if "result" in r]
+            at["longest_gap_median"] = median([r["longest_gap_ms"] for r in results])
+            at["longest_gap_worst"] = max([r["longest_gap_ms"] for r in results], default=None)
+            at["p99_median"] = median([r["p99_ms"] for r in results])
+            at["rss_median"] = median([r["rss_mb"] for r in results])
+            at["run_s_median"] = median([r["last_outcome_ms"] / 1000 for r in results if r.get("complete")])
+            if results and "render" not in window:
+                window["render"] = "Qt Quick on OpenGL (Mesa llvmpipe under Xvfb), %s render loop" % (
+                    "threaded" if results[0].get("render_loop_thread") else "basic (GUI-thread)")
         for rep in range(args.window_runs):
-            fleet_before = fleet.cpu_seconds()
-            found = run_window(tools["Quillfen"], window_env(display, store, runtime, tools["quillfen_window_probe.so"],
-                                                              "run", args.window_n, limit), display, limit)
-            record = dict(found)
-            record["fleet_cpu_s"] = fleet.cpu_seconds() - fleet_before
-            if "result" not in found:
-                record["failure"] = ("hit the %d s limit" % limit) if "limit" in found else (
-                    "no button found" if "button" not in found else "no result")
-            window["runs"].append(record)
-            if "first_frame" in found:
-                window["cold_starts"].append(found["first_frame"]["ms"])
-            x = found.get("result")
-            log("window run %d: %s" % (rep + 1, json.dumps(x) if x else record["failure"]))
-            if "result" not in found:
-                break  # a window that failed once would only fail again, slowly
-            time.sleep(0.5)
-        idle = run_window(tools["Quillfen"], window_env(display, store, runtime, tools["quillfen_window_probe.so"],
-                                                        "idle", args.window_n, limit), display, limit)
+            time.sleep(0.3)
+            result = run_tool([tools["bench_epoll_client"], str(fleets.base), str(big), str(fleets.target_port),
+                               str(limit * 1000), str(fleets.addresses)], limit)
+            window["epoll"].append(result)
+            log("epoll client N=%d run %d: %s %s" % (big, rep + 1, fmt_time(result.get("time_s")),
+                                                     json.dumps(result.get("outcomes"))))
+        window["epoll_s_median"] = median([r.get("time_s") for r in window["epoll"] if r.get("complete")])
+        seeded = stored_list(stores[big])
+        for rep in range(args.window_runs):
+            found, pages = launch(big, "pages", 60)
+            for event in pages:
+                if event["visit"] == 1 and event["page"] == "settings":
+                    window["settings_ms"].append(event["drawn_ms"])
+                if event["visit"] == 2 and event["page"] == "grid":
+                    window["back_ms"].append(event["drawn_ms"])
+            if "result" in found:
+                window["after_back_gap_ms"].append(found["result"]["longest_gap_ms"])
+            log("window pages run %d: %s" % (rep + 1, json.dumps(pages)))
+        window["store_unchanged"] = stored_list(stores[big]) == seeded
+        idle, _ = launch(big, "idle")
         if "result" in idle:
             window["idle"] = idle["result"]
             log("window idle floor:", json.dumps(idle["result"]))
-        if "first_frame" in idle:
-            window["cold_starts"].append(idle["first_frame"]["ms"])
         for _ in range(args.cold_starts):
-            found = run_window(tools["Quillfen"], window_env(display, store, runtime, tools["quillfen_window_probe.so"],
-                                                             "coldstart", args.window_n, limit), display, 30)
-            if "first_frame" in found:
-                window["cold_starts"].append(found["first_frame"]["ms"])
-        log("cold starts (ms):", window["cold_starts"])
+            launch(small, "coldstart", 30)
+        log("cold starts (ms):", window["cold_starts"], "splash end to grid (ms):", window["grid_ms"])
     finally:
         display.stop()
-    results = [r["result"] for r in window["runs"] if "result" in r]
-    window["longest_gap_median"] = median([r["longest_gap_ms"] for r in results])
-    window["longest_gap_worst"] = max([r["longest_gap_ms"] for r in results], default=None)
-    window["p99_median"] = median([r["p99_ms"] for r in results])
+        fleets.stop()
+    for key in ("grid_ms", "settings_ms", "back_ms", "after_back_gap_ms"):
+        window[key + "_median"] = median(window[key])
     window["cold_start_median"] = median(window["cold_starts"])
-    if results:
-        window["render"] = "Qt Quick on OpenGL (Mesa llvmpipe under Xvfb), %s render loop" % (
-            "threaded" if results[0].get("render_loop_thread") else "basic (GUI-thread)")
     return window
+
+
+def cpu_of(pid):
+    with open("/proc/%d/stat" % pid) as handle:
+        fields = handle.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def print_summary(summary, ns, window, fleet_final, limit):

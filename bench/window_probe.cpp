@@ -18,9 +18,16 @@
 //     interval means the GUI thread could not get to a frame, never that there
 //     was nothing to draw.
 //
+//   - page changes: the end of the splash (its timer's event) to the first
+//     frame that shows the grid page; in "pages" mode the probe then presses
+//     "⚙ Settings" itself, times it to the first frame that shows the
+//     settings page, presses "Back" and times it (saving included) to the
+//     first frame that shows the grid again, and records the longest frame
+//     gap of the next two seconds (the settings store writing the list).
+//
 // Environment: QUILLFEN_PROBE_MODE ("coldstart": quit after the first frame;
 // "run": the press and the run; "idle": one second of frames with nothing to
-// do, the floor of the measurement), QUILLFEN_PROBE_N (the number of proxies, i.e.
+// do, the floor of the measurement; "pages": Settings and Back), QUILLFEN_PROBE_N (the number of proxies, i.e.
 // of outcomes to wait for), QUILLFEN_PROBE_LIMIT_MS (wall-clock limit from the
 // press), QUILLFEN_PROBE_T0_NS. Each finding is one "PROBE {json}" line on
 // standard output.
@@ -98,6 +105,7 @@ public:
             m_t0 = bench::monotonicNanoseconds();
         m_coldStartOnly = qgetenv("QUILLFEN_PROBE_MODE") == "coldstart";
         m_idleOnly = qgetenv("QUILLFEN_PROBE_MODE") == "idle";
+        m_pagesOnly = qgetenv("QUILLFEN_PROBE_MODE") == "pages";
         m_expected = static_cast<int>(envNumber("QUILLFEN_PROBE_N", 0));
         m_limitNs = envNumber("QUILLFEN_PROBE_LIMIT_MS", 60000) * 1000000LL;
         m_selfClick = qgetenv("QUILLFEN_PROBE_CLICK") == "self";
@@ -115,6 +123,9 @@ public:
                 if (auto *window = qobject_cast<QQuickWindow *>(watched))
                     attach(window);
             }
+        } else if (event->type() >= QEvent::User && m_splashEndNs == 0 && m_splash && watched->parent() == m_splash
+                   && qstrcmp(watched->metaObject()->className(), "QQmlTimer") == 0) {
+            m_splashEndNs = bench::monotonicNanoseconds(); // the splash's timer, about to end the splash
         } else if (event->type() == QEvent::MouseButtonRelease && watched == m_window.data()
                    && m_pressNs != 0 && m_releaseNs == 0) {
             m_releaseNs = bench::monotonicNanoseconds();
@@ -123,6 +134,26 @@ public:
     }
 
 public slots:
+    void onPageChanged()
+    {
+        m_pageChangedNs = bench::monotonicNanoseconds();
+        m_pageChangedTo = pageName(m_stack ? m_stack->property("currentItem").value<QObject *>() : nullptr);
+        m_pagePending = true;
+        if (m_window)
+            m_window->update();
+    }
+
+    void pageDrawn(long long drawnNs)
+    {
+        long long from = m_pageFromNs;
+        if (m_pageChangedTo == QLatin1String("grid") && m_pageVisits == 0)
+            from = m_splashEndNs;
+        emitLine(QStringLiteral("{\"event\":\"page\",\"page\":\"%1\",\"visit\":%2,\"changed_ms\":%3,\"drawn_ms\":%4}")
+                         .arg(m_pageChangedTo).arg(m_pageVisits)
+                         .arg(from ? toMs(m_pageChangedNs - from) : -1.0, 0, 'f', 1)
+                         .arg(from ? toMs(drawnNs - from) : -1.0, 0, 'f', 1));
+    }
+
     void onPressed()
     {
         if (m_pressNs != 0)
@@ -185,6 +216,94 @@ private:
     {
         m_window = window;
         connect(window, &QQuickWindow::frameSwapped, this, [this] { onFrame(); }, Qt::DirectConnection);
+        // The GUI thread waits while the scene is synchronised: a page that
+        // existed then is in the frame that follows.
+        connect(window, &QQuickWindow::beforeSynchronizing, this, [this] {
+            if (m_pagePending.exchange(false))
+                m_pageSynced = true;
+        }, Qt::DirectConnection);
+    }
+
+    void watchPages()
+    {
+        // The page stack: the first item, breadth first, with a current item and a depth.
+        QQuickItem *stack = nullptr;
+        QList<QQuickItem *> level { m_window->contentItem() };
+        for (int depth = 0; depth < 4 && !stack; ++depth) {
+            QList<QQuickItem *> next;
+            for (QQuickItem *item : std::as_const(level)) {
+                if (item->metaObject()->indexOfProperty("currentItem") >= 0 && item->metaObject()->indexOfProperty("depth") >= 0) {
+                    stack = item;
+                    break;
+                }
+                next += item->childItems();
+            }
+            level = next;
+        }
+        if (!stack)
+            return;
+        m_stack = stack;
+        m_splash = stack->property("currentItem").value<QQuickItem *>();
+        connect(stack, SIGNAL(currentItemChanged()), this, SLOT(onPageChanged()));
+    }
+
+    static QString pageName(QObject *page)
+    {
+        if (!page)
+            return QStringLiteral("none");
+        const QMetaObject *meta = page->metaObject();
+        if (meta->indexOfSignal("settingsClicked()") >= 0)
+            return QStringLiteral("grid");
+        if (meta->indexOfSignal("backClicked()") >= 0)
+            return QStringLiteral("settings");
+        return QStringLiteral("splash");
+    }
+
+    // Presses and releases a button of the window at once; returns the moment before.
+    long long press(QQuickItem *button)
+    {
+        const QPointF centre = button->mapToScene(QPointF(button->width() / 2, button->height() / 2));
+        const long long now = bench::monotonicNanoseconds();
+        const QPointF global = m_window->mapToGlobal(centre);
+        QMouseEvent down(QEvent::MouseButtonPress, centre, centre, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window, &down);
+        QMouseEvent up(QEvent::MouseButtonRelease, centre, centre, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window, &up);
+        return now;
+    }
+
+    // Settings, then Back once the settings page has settled, then two
+    // seconds of frames.
+    void pagesStep()
+    {
+        if (!m_stack || m_stack->property("busy").toBool()) {
+            QTimer::singleShot(50, this, [this] { pagesStep(); });
+            return;
+        }
+        const QString current = pageName(m_stack->property("currentItem").value<QObject *>());
+        if (current == QLatin1String("grid") && m_pageVisits == 0) {
+            ++m_pageVisits;
+            m_pageFromNs = press(findButton(m_window->contentItem(), QStringLiteral("⚙ Settings")));
+        } else if (current == QLatin1String("settings") && m_pageVisits == 1) {
+            ++m_pageVisits;
+            QQuickItem *back = findButton(m_stack->property("currentItem").value<QQuickItem *>(), QStringLiteral("Back"));
+            if (!back) {
+                emitLine(QStringLiteral("{\"event\":\"error\",\"what\":\"no Back button\"}"));
+                QCoreApplication::exit(4);
+                return;
+            }
+            m_pageFromNs = press(back);
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_measuring = true;
+            }
+            m_pressNs = m_pageFromNs;
+            QTimer::singleShot(2000, this, [this] { finishMeasuring(bench::monotonicNanoseconds()); });
+            return;
+        } else if (m_pageVisits >= 2) {
+            return;
+        }
+        QTimer::singleShot(300, this, [this] { pagesStep(); });
     }
 
     // Runs on the render thread when the render loop is threaded.
@@ -194,6 +313,8 @@ private:
         bool first = false;
         bool final = false;
         bool measuring = false;
+        if (m_pageSynced.exchange(false))
+            QMetaObject::invokeMethod(this, [this, now] { pageDrawn(now); }, Qt::QueuedConnection);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (QThread::currentThread() != qApp->thread())
@@ -221,6 +342,7 @@ private:
 
     void firstFrame()
     {
+        watchPages();
         emitLine(QStringLiteral("{\"event\":\"first_frame\",\"ms\":%1}").arg(toMs(m_firstFrameNs - m_t0), 0, 'f', 1));
         if (m_coldStartOnly) {
             QCoreApplication::quit();
@@ -280,7 +402,9 @@ private:
                                 "\"window_w\":%5,\"window_h\":%6}")
                          .arg(global.x()).arg(global.y()).arg(centre.x()).arg(centre.y())
                          .arg(m_window->width()).arg(m_window->height()));
-        if (m_idleOnly) {
+        if (m_pagesOnly) {
+            QTimer::singleShot(300, this, [this] { pagesStep(); });
+        } else if (m_idleOnly) {
             // Control: the same recording for one second with nothing to do.
             onPressed();
             QTimer::singleShot(1000, this, [this] { finishMeasuring(bench::monotonicNanoseconds()); });
@@ -318,6 +442,7 @@ private:
         }
         const long long end = finalFrame ? finalFrame : (m_lastOutcomeNs ? m_lastOutcomeNs : bench::monotonicNanoseconds());
         std::vector<double> gaps;
+        QStringList longGaps; // "[ms after press, gap]" of the first gaps over 50 ms
         long long previous = m_pressNs;
         long long longestAt = 0;
         double longest = 0;
@@ -325,6 +450,8 @@ private:
             if (frame <= m_pressNs || frame > end)
                 continue;
             const double gap = toMs(frame - previous);
+            if (gap > 50.0 && longGaps.size() < 16)
+                longGaps << QStringLiteral("[%1,%2]").arg(toMs(previous - m_pressNs), 0, 'f', 0).arg(gap, 0, 'f', 0);
             if (gap > longest) {
                 longest = gap;
                 longestAt = previous;
@@ -363,7 +490,8 @@ private:
                                .arg(over50).arg(over16);
         line += QStringLiteral("\"release_ms\":%1,\"clicked_ms\":%2,\"first_testing_ms\":%3,\"last_testing_ms\":%4,"
                                "\"last_outcome_ms\":%5,\"run_s\":%6,\"first_frame_ms\":%7,"
-                               "\"rss_mb\":%8,\"threads_peak\":%9,\"cpu_s\":%10,\"render_loop_thread\":%11}")
+                               "\"rss_mb\":%8,\"threads_peak\":%9,\"cpu_s\":%10,\"render_loop_thread\":%11,"
+                               "\"long_gaps\":[%12]}")
                         .arg(since(m_releaseNs), 0, 'f', 1).arg(since(m_clickedNs), 0, 'f', 1)
                         .arg(since(m_firstTestingNs), 0, 'f', 1).arg(since(m_lastTestingNs), 0, 'f', 1)
                         .arg(since(m_lastOutcomeNs), 0, 'f', 1)
@@ -371,7 +499,8 @@ private:
                         .arg(toMs(m_firstFrameNs - m_t0), 0, 'f', 1)
                         .arg(bench::peakRssMegabytes(), 0, 'f', 1).arg(m_peakThreads.load() - 1)
                         .arg(cpu.total(), 0, 'f', 3)
-                        .arg(m_renderThreadSeen ? "true" : "false");
+                        .arg(m_renderThreadSeen ? "true" : "false")
+                        .arg(longGaps.join(QLatin1Char(',')));
         emitLine(line);
         if (complete)
             QCoreApplication::quit();
@@ -406,6 +535,16 @@ private:
     int m_stablePolls { 0 };
     bool m_coldStartOnly { false };
     bool m_idleOnly { false };
+    bool m_pagesOnly { false };
+    QPointer<QQuickItem> m_stack;
+    QPointer<QQuickItem> m_splash;
+    long long m_splashEndNs { 0 };
+    long long m_pageFromNs { 0 };
+    long long m_pageChangedNs { 0 };
+    QString m_pageChangedTo;
+    int m_pageVisits { 0 };
+    std::atomic<bool> m_pagePending { false };
+    std::atomic<bool> m_pageSynced { false };
     bool m_selfClick { false };
     int m_expected { 0 };
     long long m_limitNs { 0 };

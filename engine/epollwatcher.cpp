@@ -5,7 +5,7 @@
 
 namespace {
 constexpr int eventBatch = 256;
-constexpr qint64 sliceMs = 8; // hand control back to the event loop this often
+constexpr qint64 sliceMs = 2; // hand control back to the event loop this often: the window paints between slices
 
 class EpollWatcher final : public SocketWatcher
 {

@@ -8,7 +8,7 @@
 
 namespace {
 constexpr int maxRedirects = 50; // as many as Qt's network stack follows
-constexpr qint64 sliceMs = 8; // hand control back to the event loop this often
+constexpr qint64 sliceMs = 2; // hand control back to the event loop this often: the window paints between slices
 constexpr qsizetype readChunk = 16 * 1024;
 constexpr qsizetype readBudget = 256 * 1024; // per probe and wake-up, so no peer starves the rest
 constexpr qsizetype tlsBuffer = 64 * 1024; // what a TLS socket may hold, before and after decryption

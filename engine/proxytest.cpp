@@ -3,11 +3,14 @@
 #include "probeengine.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
 #include <QHostInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QTextStream>
+#include <QTimer>
 #include <QUrl>
 
 ProxyTest::ProxyTest(QObject *parent)
@@ -58,19 +61,61 @@ void ProxyTest::setTimeoutMs(int ms)
 
 void ProxyTest::testAll(const QVariantList &proxies)
 {
-    cancelAll();
-    m_runList.clear();
-    m_runList.reserve(proxies.size());
+    QList<ProxyAddress> runList;
+    runList.reserve(proxies.size());
     for (const QVariant &element : proxies) {
         const QVariantMap map = element.toMap();
-        m_runList.append({ map.value(QStringLiteral("host")).toString(),
-                           map.value(QStringLiteral("port")).toInt() });
+        runList.append({ map.value(QStringLiteral("host")).toString(),
+                         map.value(QStringLiteral("port")).toInt() });
     }
+    testList(runList);
+}
 
-    for (int i = 0; i < m_runList.size(); ++i) {
-        const int generation = m_generation;
+void ProxyTest::testList(const QList<ProxyAddress> &proxies)
+{
+    cancelAll();
+    m_runList = proxies;
+    m_announced = 0;
+    m_lookedUp = 0;
+    continueRun(m_generation, false);
+}
+
+// "testing" for every proxy, then the look-ups, from the event loop a slice at
+// a time, so that the window keeps drawing through a long list. No look-up
+// starts before the last "testing", so no outcome can come before one.
+void ProxyTest::continueRun(int generation, bool fromEventLoop)
+{
+    if (generation != m_generation)
+        return;
+    QElapsedTimer slice;
+    slice.start();
+    const auto sliceOver = [&] {
+        if (slice.elapsed() < 2)
+            return false;
+        QTimer::singleShot(0, this, [this, generation] { continueRun(generation, true); });
+        return true;
+    };
+    while (m_announced < m_runList.size()) {
+        emit proxyResult(m_announced++, false, QString(), QStringLiteral("Testing"), QStringLiteral("testing"));
+        if (generation != m_generation || sliceOver())
+            return;
+    }
+    // Never within testAll itself: settings changed right after it still
+    // reach every probe, as they reach one whose look-up is still running.
+    if (!fromEventLoop && m_lookedUp < m_runList.size()) {
+        QTimer::singleShot(0, this, [this, generation] { continueRun(generation, true); });
+        return;
+    }
+    while (m_lookedUp < m_runList.size()) {
+        const int i = m_lookedUp++;
         const ProxyAddress entry = m_runList.at(i);
-        emit proxyResult(i, false, QString(), QStringLiteral("Testing"), QStringLiteral("testing"));
+        // An address needs no look-up: it is what the look-up would give.
+        if (const QHostAddress address(entry.host); !address.isNull()) {
+            startRequest(i, entry, generation, { address });
+            if (sliceOver())
+                return;
+            continue;
+        }
         // The look-up is only a pre-check; the request reaches the proxy by its name.
         QHostInfo::lookupHost(entry.host, this, [this, i, entry, generation](const QHostInfo &info) {
             if (generation != m_generation)
@@ -81,6 +126,8 @@ void ProxyTest::testAll(const QVariantList &proxies)
             }
             startRequest(i, entry, generation, info.addresses());
         });
+        if (sliceOver())
+            return;
     }
 }
 

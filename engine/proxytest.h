@@ -37,6 +37,8 @@ public:
     Q_INVOKABLE void setTimeoutMs(int ms);
 
     Q_INVOKABLE void testAll(const QVariantList &proxies);
+    // testAll for a list that is already read, as the list model hands it over.
+    Q_INVOKABLE void testList(const QList<ProxyAddress> &proxies);
     Q_INVOKABLE void cancelAll();
 
     Q_INVOKABLE bool saveToFile(const QString &filePath, const QString &data);
@@ -50,6 +52,7 @@ signals:
     void timeoutMsChanged();
 
 private:
+    void continueRun(int generation, bool fromEventLoop);
     void startRequest(int index, const ProxyAddress &entry, int generation, const QList<QHostAddress> &addresses);
     QUrl requestUrl() const;
 
@@ -66,6 +69,8 @@ private:
     int m_timeoutMs { 15000 };
     QList<ProxyAddress> m_runList;
     int m_generation { 0 };
+    int m_announced { 0 }; // "testing" reported for the run list up to here
+    int m_lookedUp { 0 }; // look-ups started up to here
     std::unique_ptr<ProbeEngine> m_engine; // carries the probes of the current run
     mutable BuiltUrl m_lastUrl;
 };

@@ -180,14 +180,9 @@ Item {
                 }
                 onClicked: {
                     proxyTest.cancelAll()
-                    var proxies = []
-                    for (var i = 0; i < mainPage.proxyModel.count; i++) {
-                        var row = mainPage.proxyModel.get(i)
-                        proxies.push({ host: row.host, port: row.port })
-                        mainPage.proxyModel.setProperty(i, "status", "unknown")
-                        mainPage.proxyModel.setProperty(i, "response", "")
-                    }
-                    proxyTest.testAll(proxies)
+                    // Every row back to "unknown" with no response, then
+                    // proxyTest's run of the list in row order.
+                    mainPage.proxyModel.startRun(proxyTest)
                 }
             }
 
@@ -217,11 +212,9 @@ Item {
 
     Connections {
         target: proxyTest
+        // A result for a row that no longer exists is ignored.
         function onProxyResult(index, alive, info, errorMsg, status) {
-            if (index >= 0 && index < mainPage.proxyModel.count) {
-                mainPage.proxyModel.setProperty(index, "status", status)
-                mainPage.proxyModel.setProperty(index, "response", info)
-            }
+            mainPage.proxyModel.applyResult(index, status, info)
         }
     }
 }

@@ -2,7 +2,6 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import QtQuick.Dialogs
-import "proxylist.js" as ProxyList
 
 Item {
     id: settingsPage
@@ -41,13 +40,7 @@ Item {
     }
 
     function exportTo(fileUrl) {
-        var data = []
-        for (var i = 0; i < proxyModel.count; i++) {
-            var row = proxyModel.get(i)
-            data.push({ host: row.host, port: row.port })
-        }
-        var jsonString = JSON.stringify(data, null, 4)
-        proxyTest.saveToFile(fileUrl, jsonString)
+        proxyTest.saveToFile(fileUrl, proxyModel.toJson(true))
     }
 
     // Reads the whole file before touching anything: the list and a running
@@ -57,11 +50,10 @@ Item {
         if (jsonString === "")
             return
         try {
-            var entries = ProxyList.read(jsonString)
+            var entries = proxyModel.readList(jsonString)
             proxyTest.cancelAll()
             proxyModel.clear()
-            for (var i = 0; i < entries.length; i++)
-                proxyModel.append(entries[i])
+            proxyModel.appendEntries(entries)
         } catch (e) {
             console.log("Ошибка парсинга JSON:", e)
         }

@@ -1,7 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import Qt.labs.settings
-import "proxylist.js" as ProxyList
+import Quillfen
 
 ApplicationWindow {
     id: window
@@ -10,7 +10,7 @@ ApplicationWindow {
     height: 700
     title: "Quillfen"
 
-    ListModel {
+    ProxyListModel {
         id: globalProxyModel
     }
 
@@ -25,12 +25,7 @@ ApplicationWindow {
     }
 
     function saveModel() {
-        var data = []
-        for (var i = 0; i < globalProxyModel.count; i++) {
-            var row = globalProxyModel.get(i)
-            data.push({ host: row.host, port: row.port })
-        }
-        appSettings.savedProxies = JSON.stringify(data)
+        appSettings.savedProxies = globalProxyModel.toJson()
         appSettings.savedTargetUrl = proxyTest.targetUrl
         appSettings.savedAvoidCache = proxyTest.avoidCache
         appSettings.savedTimeoutMs = proxyTest.timeoutMs
@@ -45,18 +40,9 @@ ApplicationWindow {
         var timeoutMs = appSettings.savedTimeoutMs
         proxyTest.setTimeoutMs(timeoutMs >= 1000 && timeoutMs <= 60000 ? timeoutMs : 15000)
 
-        if (appSettings.savedProxies !== "") {
-            try {
-                var data = ProxyList.parse(appSettings.savedProxies)
-                for (var i = 0; i < data.length; i++)
-                    globalProxyModel.append(ProxyList.entry(data[i]))
-            } catch (e) {
-                // An unreadable list falls back to the defaults, after whatever was read.
-                generateDefaults()
-            }
-        } else {
+        // An unreadable list falls back to the defaults, after whatever was read.
+        if (appSettings.savedProxies === "" || !globalProxyModel.appendStored(appSettings.savedProxies))
             generateDefaults()
-        }
     }
 
     function generateDefaults() {

@@ -35,7 +35,13 @@ public:
     Q_INVOKABLE void setTargetUrl(const QString &url) { set(m_targetUrl, url, &FakeProxyTest::targetUrlChanged, "setTargetUrl"); }
     Q_INVOKABLE void setAvoidCache(bool avoid) { set(m_avoidCache, avoid, &FakeProxyTest::avoidCacheChanged, "setAvoidCache"); }
     Q_INVOKABLE void setTimeoutMs(int ms) { set(m_timeoutMs, ms, &FakeProxyTest::timeoutMsChanged, "setTimeoutMs"); }
-    Q_INVOKABLE void testAll(const QVariantList &proxies) { m_lastProxies = proxies; record("testAll"); }
+    Q_INVOKABLE void testList(const QList<ProxyAddress> &proxies)
+    {
+        m_lastProxies.clear();
+        for (const ProxyAddress &proxy : proxies)
+            m_lastProxies.append(QVariantMap { { "host", proxy.host }, { "port", proxy.port } });
+        record("testList");
+    }
     Q_INVOKABLE void cancelAll() { record("cancelAll"); }
     Q_INVOKABLE bool saveToFile(const QString &path, const QString &data) { return m_files.saveToFile(path, data); }
     Q_INVOKABLE QString loadFromFile(const QString &path) { return m_files.loadFromFile(path); }
@@ -56,7 +62,7 @@ signals:
     void targetUrlChanged();
     void avoidCacheChanged();
     void timeoutMsChanged();
-    void callsChanged(); // for testAll, from inside it, before it returns
+    void callsChanged(); // for testList, from inside it, before it returns
 
 private:
     void record(const char *call)

@@ -1,5 +1,6 @@
 import QtQuick
 import QtTest
+import Quillfen
 import "helpers.js" as H
 
 // The grid page on its own, fed by a model of the test's and by the backend double.
@@ -9,9 +10,9 @@ Item {
     height: 700
 
     property var page: null
-    property var rowsAtTestAll: null
+    property var rowsAtRun: null
 
-    Component { id: modelComponent; ListModel {} }
+    Component { id: modelComponent; ProxyListModel {} }
     // Text in the default format, which renders markup and so fetches images.
     Component { id: markupText; Text {} }
     TextMetrics { id: metrics }
@@ -19,8 +20,8 @@ Item {
     Connections {
         target: proxyTest
         function onCallsChanged() {
-            if (proxyTest.calls[proxyTest.calls.length - 1] === "testAll")
-                root.rowsAtTestAll = H.rowsOf(root.page.proxyModel)
+            if (proxyTest.calls[proxyTest.calls.length - 1] === "testList")
+                root.rowsAtRun = H.rowsOf(root.page.proxyModel)
         }
     }
 
@@ -32,7 +33,7 @@ Item {
 
         function init() {
             proxyTest.reset()
-            model = createTemporaryObject(modelComponent, root) // new each case: role types stick
+            model = createTemporaryObject(modelComponent, root)
             var component = Qt.createComponent("qrc:/qt/qml/Quillfen/ProxyMain.qml")
             compare(component.status, Component.Ready, component.errorString())
             root.page = createTemporaryObject(component, root, { width: 400, height: 700, proxyModel: model })
@@ -114,12 +115,11 @@ Item {
             tryCompare(tooltip, "visible", false)
         }
 
-        // Hosts, ports and answers are shown as their characters, and no image they
+        // Hosts and answers are shown as their characters, and no image they
         // name is fetched.
         function test_untrustedTextIsShownLiterally() {
             var base = "http://127.0.0.1:" + recorder.port
-            var host = "<img src=\"" + base + "/host.png\">", port = "<img src=\"" + base + "/port.png\">"
-            var answer = "<b>hi</b><img src=\"" + base + "/answer.png\">"
+            var host = "<img src=\"" + base + "/host.png\">", port = 3128, answer = "<b>hi</b><img src=\"" + base + "/answer.png\">"
             addRows([[host, port, "alive", answer]])
             var card = H.cardOf(root.page, 0), tooltip = H.tooltipOf(card)
             mouseMove(card, card.width / 2, card.height / 2)
@@ -141,18 +141,18 @@ Item {
             compare(recorder.requests.filter(function(r) { return r.indexOf("/control.png") < 0 }), [])
         }
 
-        // cancelAll, the rows reset to "unknown" with no answer, then testAll with
+        // cancelAll, the rows reset to "unknown" with no answer, then the run of
         // the list in row order.
         function test_testButton() {
             mouseClick(H.findButton(root.page, "▶ Test"))
-            compare([proxyTest.calls, proxyTest.lastProxies], [["cancelAll", "testAll"], []])
+            compare([proxyTest.calls, proxyTest.lastProxies], [["cancelAll", "testList"], []])
             proxyTest.reset()
             addRows([["127.0.0.1", 8080, "alive", "ok"], ["proxy.example.com", 3128, "dead", ""], ["", 1, "testing", ""]])
             mouseClick(H.findButton(root.page, "▶ Test"))
-            compare(proxyTest.calls, ["cancelAll", "testAll"])
+            compare(proxyTest.calls, ["cancelAll", "testList"])
             compare(proxyTest.lastProxies, [{ host: "127.0.0.1", port: 8080 }, { host: "proxy.example.com", port: 3128 }, { host: "", port: 1 }])
-            compare(root.rowsAtTestAll, [["127.0.0.1", 8080, "unknown", ""], ["proxy.example.com", 3128, "unknown", ""],
-                                         ["", 1, "unknown", ""]], "rows are reset before testAll")
+            compare(root.rowsAtRun, [["127.0.0.1", 8080, "unknown", ""], ["proxy.example.com", 3128, "unknown", ""],
+                                         ["", 1, "unknown", ""]], "rows are reset before the run")
         }
 
         // Status and answer written by index; indices out of range dropped without a message.

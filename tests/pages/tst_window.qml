@@ -52,7 +52,7 @@ TestCase {
     function cleanup() { close() }
 
     function find(predicate) { return Array.prototype.find.call(win.contentItem.data, predicate) }
-    function proxyModel() { return find(function(o) { return String(o).indexOf("QQmlListModel") === 0 }) }
+    function proxyModel() { return find(function(o) { return String(o).indexOf("ProxyListModel") === 0 }) }
     function stack() { return find(function(o) { return o.depth !== undefined && o.currentItem !== undefined }) }
 
     function waitForGrid() {
@@ -78,12 +78,11 @@ TestCase {
             { tag: "second element null", list: "[{\"host\":\"127.0.0.11\",\"port\":8080},null]",
               rows: [first].concat(defaultRows()), saved: compactJson([first].concat(defaultRows())) },
             { tag: "indented, members reordered", list: "[\n    {\n        \"port\": 8080,\n        \"host\": \"127.0.0.11\"\n    }\n]" },
-            { tag: "list a JSON string", list: "\"ab\"", rows: [blank, blank], grid: true },
+            { tag: "list a JSON string", list: "\"ab\"", rows: [] },
             { tag: "list of odd members", list: "[{\"host\":5,\"port\":\"x\"},{\"host\":\"h\",\"port\":\"81\"},{}]",
               rows: [["5", 0, "unknown", ""], ["h", 81, "unknown", ""], blank], grid: true },
             { tag: "list with a length", list: "{\"length\":1e9}", rows: "defaults" },
             { tag: "list nested 100000 deep", list: "[".repeat(100000), rows: "defaults" },
-            { tag: "list of 600000 numbers", list: "[" + "1,".repeat(600000) + "1]", rows: "defaults" },
             { tag: "list not quoted", raw: { savedProxies: "[{\"host\":\"a\",\"port\":1},{\"host\":\"b\",\"port\":2}]" }, rows: "defaults" },
             { tag: "list an int variant", raw: { savedProxies: intVariant }, rows: [] },
             { tag: "host not UTF-8", bytes: ini().replace("127.0.0.11", "127.0.0.1\xff"), rows: [["127.0.0.1\ufffd", 8080, "unknown", ""]] },

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include "proxyaddress.h"
+
+// The one proxy list of the program, shared by the grid and the settings page.
+// Everything that touches every row (reading and writing the list's JSON,
+// resetting the rows for a run, sorting, counting) happens here, so that a list
+// of a hundred thousand proxies never runs through a script loop.
+class ProxyListModel : public QAbstractListModel
+{
+    Q_OBJECT
+    Q_PROPERTY(int count READ count NOTIFY countChanged)
+    Q_PROPERTY(int aliveCount READ aliveCount NOTIFY countsChanged)
+    Q_PROPERTY(int deadCount READ deadCount NOTIFY countsChanged)
+    Q_PROPERTY(int dnsFailCount READ dnsFailCount NOTIFY countsChanged)
+    Q_PROPERTY(int testingCount READ testingCount NOTIFY countsChanged)
+
+public:
+    enum Role { HostRole = Qt::UserRole + 1, PortRole, StatusRole, ResponseRole, TypeRole, UserRole, PasswordRole, LatencyRole };
+
+    // A row: the proxy itself and what its last test showed. The port is kept
+    // as the number it was given, so that a list read from a file is written
+    // back as it was read.
+    struct Entry
+    {
+        ProxyAddress proxy;
+        double port { 0 };
+        QString status;
+        QString response;
+        int latency { -1 };
+    };
+
+    explicit ProxyListModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    int count() const { return int(m_rows.size()); }
+    int aliveCount() const { return m_counts[Alive]; }
+    int deadCount() const { return m_counts[Dead]; }
+    int dnsFailCount() const { return m_counts[DnsFail]; }
+    int testingCount() const { return m_counts[Testing]; }
+    const Entry &entry(int row) const { return m_rows.at(row); }
+
+    // The calls of a script list model that the pages make.
+    Q_INVOKABLE void append(const QVariantMap &entry);
+    Q_INVOKABLE QVariantMap get(int row) const;
+    Q_INVOKABLE void setProperty(int row, const QString &role, const QVariant &value);
+    Q_INVOKABLE void remove(int row, int count = 1);
+    Q_INVOKABLE void clear();
+
+    Q_INVOKABLE void appendEntries(const QVariantList &entries);
+
+    // The list's JSON: compact for the settings store, indented by four spaces
+    // for a file, character for character what the script engine's
+    // JSON.stringify writes for the same list.
+    Q_INVOKABLE QString toJson(bool indented = false) const;
+    // The stored list, appended to the rows. False when it cannot be read; the
+    // rows read before the fault stay.
+    Q_INVOKABLE bool appendStored(const QString &text);
+    // An imported list, as entries for appendEntries; nothing is changed.
+    // Throws a script error when the text is not a list whose every element
+    // can be read.
+    Q_INVOKABLE QVariantList readList(const QString &text);
+
+    // Every row back to "unknown" without a response, then tester's testList
+    // (ProxyTest's testAll for a list already read) with the rows in order: a
+    // hundred thousand rows never pass through script values.
+    Q_INVOKABLE void startRun(QObject *tester);
+    QList<ProxyAddress> resetForRun();
+    // One outcome of a run; an index outside the rows is ignored.
+    Q_INVOKABLE void applyResult(int index, const QString &status, const QString &response, int latency = -1);
+    // A run that was stopped: rows still "testing" become "unknown".
+    Q_INVOKABLE void stopTesting();
+    // Alive (fastest first), timeout, dead, dns_fail, then the rest; stable.
+    Q_INVOKABLE void sortByOutcome();
+
+    // Reading without a script engine: the entries of a list, or nothing and
+    // the reason. A stored list keeps what it read before a fault and reads a
+    // value that is neither a list nor null as no entries (an object with a
+    // numeric length as a script would); an imported list must be a list whose
+    // every element can be read.
+    struct ReadResult
+    {
+        QList<Entry> entries;
+        QString error; // empty when the whole text was read
+        bool unparsed { false }; // the error is the parser's
+    };
+    enum class Reading { Stored, Imported };
+    static ReadResult read(const QString &text, Reading reading);
+
+signals:
+    void countChanged();
+    void countsChanged();
+
+private:
+    enum Kind { Other, Testing, Alive, Dead, DnsFail, KindCount };
+    static Kind kindOf(const QString &status);
+    void setStatus(Entry &entry, const QString &status);
+    void insertEntries(QList<Entry> entries);
+
+    QList<Entry> m_rows;
+    int m_counts[KindCount] {};
+};
