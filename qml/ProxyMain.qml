@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Qt5Compat.GraphicalEffects
+import Quillfen
 
 Item {
     id: mainPage
@@ -10,6 +11,129 @@ Item {
     readonly property int columns: Math.max(2, Math.floor(width / 160))
 
     signal settingsClicked()
+
+    // The outcomes of the current run, kept per result by countResult: a
+    // recount over a list of 100,000 rows for every result would not keep up.
+    readonly property QtObject counts: QtObject {
+        property int alive: 0
+        property int dead: 0 // dead and timeout
+        property int dnsFail: 0
+        property int testing: 0
+    }
+    readonly property bool running: counts.testing > 0
+    property int runTotal: 0
+    property double runStartedAt: -1 // ms since the epoch; -1 once the run has ended or was stopped
+    property double runMs: -1        // how long the last finished run took
+
+    function bucketOf(status) {
+        return status === "alive" ? "alive"
+             : status === "dead" || status === "timeout" ? "dead"
+             : status === "dns_fail" ? "dnsFail"
+             : status === "testing" ? "testing" : ""
+    }
+
+    function moveCount(from, to) {
+        var a = bucketOf(from), b = bucketOf(to)
+        if (a === b)
+            return
+        if (a)
+            counts[a]--
+        if (b)
+            counts[b]++
+    }
+
+    // Every row has just become "unknown".
+    function runStarting() {
+        counts.alive = counts.dead = counts.dnsFail = counts.testing = 0
+        runTotal = proxyModel.count
+        runStartedAt = Date.now()
+        runMs = -1
+    }
+
+    // Row index is about to take status.
+    function countResult(index, status) {
+        moveCount(proxyModel.get(index).status, status)
+    }
+
+    onRunningChanged: {
+        if (!running && runStartedAt >= 0) {
+            runMs = Date.now() - runStartedAt
+            runStartedAt = -1
+        }
+    }
+
+    // Stop: the backend falls silent, and the rows it had not finished are untested again.
+    function stopTesting() {
+        runStartedAt = -1
+        proxyTest.cancelAll()
+        if (typeof proxyModel.stopTesting === "function") {
+            proxyModel.stopTesting()
+            return
+        }
+        for (var i = 0; i < proxyModel.count; i++) {
+            if (proxyModel.get(i).status === "testing") {
+                moveCount("testing", "unknown")
+                proxyModel.setProperty(i, "status", "unknown")
+            }
+        }
+    }
+
+    // Alive by time, fastest first (a time not known last among them), then
+    // timeout, dead, dns_fail and the rest; rows that compare equal keep their order.
+    function sortByOutcome() {
+        if (typeof proxyModel.sortByOutcome === "function") {
+            proxyModel.sortByOutcome()
+            return
+        }
+        var rank = { alive: 0, timeout: 1, dead: 2, dns_fail: 3 }
+        var n = proxyModel.count, keys = [], order = []
+        for (var i = 0; i < n; i++) {
+            var row = proxyModel.get(i)
+            var r = rank.hasOwnProperty(row.status) ? rank[row.status] : 4
+            var latency = r === 0 && typeof row.latency === "number" && row.latency >= 0 ? row.latency : Infinity
+            keys.push([r, r === 0 ? latency : 0])
+            order.push(i)
+        }
+        order.sort(function(a, b) { return keys[a][0] - keys[b][0] || keys[a][1] - keys[b][1] || a - b })
+        // The rows not yet placed keep their first order behind the placed ones,
+        // so a row's place is i plus the count of unplaced rows first before it
+        // (a Fenwick tree over the first positions).
+        var unplaced = [0]
+        for (i = 1; i <= n; i++)
+            unplaced.push(i & -i)
+        for (i = 0; i < n; i++) {
+            var from = i
+            for (var k = order[i]; k > 0; k -= k & -k)
+                from += unplaced[k]
+            if (from !== i)
+                proxyModel.move(from, i, 1)
+            for (k = order[i] + 1; k <= n; k += k & -k)
+                unplaced[k]--
+        }
+    }
+
+    // Enter presses the focused control, as Space does.
+    function pressFocused(event) {
+        var item = Window.activeFocusItem
+        if (!item || item.clicked === undefined || !item.enabled)
+            return
+        if (item.checkable)
+            item.toggle()
+        item.clicked()
+        event.accepted = true
+    }
+    Keys.onReturnPressed: (event) => pressFocused(event)
+    Keys.onEnterPressed: (event) => pressFocused(event)
+
+    // The model's own rows leave the counts with them (the settings page
+    // removes rows and replaces the list).
+    Connections {
+        target: mainPage.proxyModel
+        function onRowsAboutToBeRemoved(parent, first, last) {
+            for (var i = first; i <= last; i++)
+                mainPage.moveCount(mainPage.proxyModel.get(i).status, "")
+        }
+    }
 
     // IPv4 addresses (and any name starting with a digit) stay whole; names keep their first label.
     function getShortName(host) {
@@ -35,7 +159,9 @@ Item {
             cellWidth: width / mainPage.columns
             cellHeight: 80
             clip: true
-            model: mainPage.proxyModel
+            model: workingOnly.checked ? workingModel : mainPage.proxyModel
+            Accessible.role: Accessible.List
+            Accessible.name: "Proxies"
 
             delegate: Item {
                 id: delegateItem
@@ -44,7 +170,16 @@ Item {
 
                 Rectangle {
                     id: card
+                    // A list model may lack the newer roles: no time, plain HTTP.
+                    readonly property int latency: model.status === "alive" && typeof model.latency === "number" ? model.latency : -1
+                    readonly property string type: typeof model.type === "string" && model.type !== "" ? model.type : "http"
+                    readonly property string latencyText: latency >= 0 ? latency + " ms" : ""
+
                     anchors.fill: parent
+                    Accessible.role: Accessible.ListItem
+                    Accessible.name: model.host + ":" + model.port + ", " + model.status
+                                     + (latencyText ? ", " + latencyText : "")
+                    Accessible.description: model.response
                     anchors.margins: 5
                     radius: 10
                     border.width: 2
@@ -95,11 +230,34 @@ Item {
                             elide: Text.ElideRight
                         }
 
+                        Row {
+                            anchors.horizontalCenter: parent.horizontalCenter
+                            spacing: 4
+
+                            Text {
+                                text: ":" + model.port
+                                textFormat: Text.PlainText
+                                font.pixelSize: 12
+                                color: "#666666"
+                            }
+
+                            Text {
+                                visible: card.type !== "http"
+                                text: card.type.toUpperCase()
+                                textFormat: Text.PlainText
+                                font.pixelSize: 9
+                                font.bold: true
+                                color: "#666666"
+                                anchors.baseline: parent.children[0].baseline
+                            }
+                        }
+
                         Text {
-                            text: ":" + model.port
+                            visible: card.latencyText !== ""
+                            text: card.latencyText
                             textFormat: Text.PlainText
-                            font.pixelSize: 12
-                            color: "#666666"
+                            font.pixelSize: 11
+                            color: "#2E7D32"
                             anchors.horizontalCenter: parent.horizontalCenter
                         }
                     }
@@ -140,6 +298,16 @@ Item {
                                 }
 
                                 Text {
+                                    visible: card.latencyText !== ""
+                                    text: card.latencyText
+                                    textFormat: Text.PlainText
+                                    color: "#A5D6A7"
+                                    font.pixelSize: 11
+                                    horizontalAlignment: Text.AlignHCenter
+                                    Layout.fillWidth: true
+                                }
+
+                                Text {
                                     text: model.response
                                     textFormat: Text.PlainText
                                     color: "#FFFFFF"
@@ -150,6 +318,97 @@ Item {
                                 }
                             }
                         }
+                    }
+                }
+            }
+        }
+
+        // The run at a glance.
+        ColumnLayout {
+            Layout.fillWidth: true
+            spacing: 6
+
+            RowLayout {
+                spacing: 6
+                Chip { label: "Alive"; count: mainPage.counts.alive; fill: "#E8F5E9"; edge: "#4CAF50" }
+                Chip { label: "Dead"; count: mainPage.counts.dead; fill: "#FFEBEE"; edge: "#F44336" }
+                Chip { label: "DNS fail"; count: mainPage.counts.dnsFail; fill: "#E0E0E0"; edge: "#000000" }
+                Chip { label: "Testing"; count: mainPage.counts.testing; fill: "#FFF8E1"; edge: "#FFC107" }
+            }
+
+            RowLayout {
+                spacing: 8
+
+                Item {
+                    Layout.fillWidth: true
+                    Layout.preferredHeight: 28
+
+                    ProgressBar {
+                        id: progress
+                        readonly property int finished: mainPage.counts.alive + mainPage.counts.dead + mainPage.counts.dnsFail
+                        visible: mainPage.running
+                        anchors.verticalCenter: parent.verticalCenter
+                        width: parent.width
+                        value: mainPage.runTotal > 0 ? finished / mainPage.runTotal : 0
+                        Accessible.name: "Finished " + finished + " of " + mainPage.runTotal
+                    }
+
+                    Text {
+                        visible: !mainPage.running && mainPage.runMs >= 0
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: "Done in " + (mainPage.runMs / 1000).toFixed(1) + " s"
+                        font.pixelSize: 13
+                        color: "#333333"
+                        Accessible.name: text
+                    }
+                }
+
+                StripButton {
+                    text: "Stop"
+                    visible: mainPage.running
+                    onClicked: mainPage.stopTesting()
+                }
+
+                StripButton {
+                    text: "Sort"
+                    visible: !mainPage.running
+                    onClicked: mainPage.sortByOutcome()
+                }
+
+                CheckBox {
+                    id: workingOnly
+                    text: "Working only"
+                    Accessible.name: text
+                    font.pixelSize: 13
+                    padding: 2
+                    spacing: 6
+                    indicator: Rectangle {
+                        x: workingOnly.leftPadding
+                        anchors.verticalCenter: parent.verticalCenter
+                        width: 18
+                        height: 18
+                        radius: 4
+                        color: workingOnly.checked ? "#4CAF50" : "#FFFFFF"
+                        border.color: workingOnly.visualFocus ? "#2196F3" : workingOnly.checked ? "#4CAF50" : "#9E9E9E"
+                        border.width: workingOnly.visualFocus ? 2 : 1
+
+                        Text {
+                            anchors.centerIn: parent
+                            visible: workingOnly.checked
+                            text: "✓"
+                            color: "white"
+                            font.pixelSize: 13
+                            font.bold: true
+                            Accessible.ignored: true
+                        }
+                    }
+                    contentItem: Text {
+                        leftPadding: workingOnly.indicator.width + workingOnly.spacing
+                        text: workingOnly.text
+                        font: workingOnly.font
+                        color: "#333333"
+                        verticalAlignment: Text.AlignVCenter
+                        Accessible.ignored: true
                     }
                 }
             }
@@ -170,6 +429,8 @@ Item {
                 background: Rectangle {
                     color: testButton.pressed ? "#1976D2" : "#2196F3"
                     radius: 10
+                    border.color: "#0D47A1"
+                    border.width: testButton.visualFocus ? 2 : 0
                 }
                 contentItem: Text {
                     text: testButton.text
@@ -186,7 +447,9 @@ Item {
                         proxies.push({ host: row.host, port: row.port })
                         mainPage.proxyModel.setProperty(i, "status", "unknown")
                         mainPage.proxyModel.setProperty(i, "response", "")
+                        mainPage.proxyModel.setProperty(i, "latency", -1)
                     }
+                    mainPage.runStarting()
                     proxyTest.testAll(proxies)
                 }
             }
@@ -199,8 +462,8 @@ Item {
                 Layout.preferredHeight: 46
                 background: Rectangle {
                     color: settingsButton.pressed ? "#E0E0E0" : "#FFFFFF"
-                    border.color: "#BDBDBD"
-                    border.width: 1
+                    border.color: settingsButton.visualFocus ? "#2196F3" : "#BDBDBD"
+                    border.width: settingsButton.visualFocus ? 2 : 1
                     radius: 10
                 }
                 contentItem: Text {
@@ -219,9 +482,72 @@ Item {
         target: proxyTest
         function onProxyResult(index, alive, info, errorMsg, status) {
             if (index >= 0 && index < mainPage.proxyModel.count) {
+                mainPage.countResult(index, status)
                 mainPage.proxyModel.setProperty(index, "status", status)
                 mainPage.proxyModel.setProperty(index, "response", info)
             }
+        }
+    }
+
+    // Comes just before the "alive" result of the same row.
+    Connections {
+        target: proxyTest
+        function onProxyLatency(index, milliseconds) {
+            if (index >= 0 && index < mainPage.proxyModel.count)
+                mainPage.proxyModel.setProperty(index, "latency", milliseconds)
+        }
+    }
+
+    // Filled only while it is shown.
+    StatusFilterModel {
+        id: workingModel
+        sourceModel: workingOnly.checked ? mainPage.proxyModel : null
+        status: "alive"
+    }
+
+    component Chip: Rectangle {
+        property string label
+        property int count
+        property color fill
+        property color edge
+
+        Layout.fillWidth: true
+        Layout.preferredWidth: chipText.implicitWidth + 14
+        implicitHeight: 24
+        radius: 12
+        color: fill
+        border.color: edge
+        border.width: 1
+
+        Text {
+            id: chipText
+            anchors.centerIn: parent
+            text: parent.label + ": " + parent.count
+            font.pixelSize: 12
+            color: "#333333"
+            Accessible.name: text
+        }
+    }
+
+    component StripButton: Button {
+        id: stripButton
+        Accessible.name: text
+        font.pixelSize: 13
+        implicitWidth: 64
+        implicitHeight: 28
+        background: Rectangle {
+            color: stripButton.pressed ? "#E0E0E0" : "#FFFFFF"
+            border.color: stripButton.visualFocus ? "#2196F3" : "#BDBDBD"
+            border.width: stripButton.visualFocus ? 2 : 1
+            radius: 8
+        }
+        contentItem: Text {
+            text: stripButton.text
+            color: "#333333"
+            font: stripButton.font
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+            Accessible.ignored: true
         }
     }
 }

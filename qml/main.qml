@@ -65,7 +65,8 @@ ApplicationWindow {
                 host: "192.168.1." + i,
                 port: 3128,
                 status: "unknown",
-                response: ""
+                response: "",
+                latency: -1
             })
         }
         saveModel()
@@ -75,6 +76,7 @@ ApplicationWindow {
         id: stackView
         anchors.fill: parent
         initialItem: splashComponent
+        focus: true // keys reach the page on top, so Tab moves between its controls
     }
 
     Component {

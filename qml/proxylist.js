@@ -25,7 +25,9 @@ function parse(text) {
 // The row for one element of a parsed list. Members of another type become
 // what the rows hold: a host is text, a port a number (0 when there is none),
 // so that every row has the same role types. A null or missing element throws
-// a TypeError, as reading its members does.
+// a TypeError, as reading its members does. The row carries every role the
+// pages write (latency: -1, no time yet), since a view learns a list model's
+// roles only once.
 function entry(element) {
     var host = element.host
     var port = element.port
@@ -37,7 +39,7 @@ function entry(element) {
         port = Number(port)
     if (typeof port !== "number" || !isFinite(port))
         port = 0
-    return { host: host, port: port, status: "unknown", response: "" }
+    return { host: host, port: port, status: "unknown", response: "", latency: -1 }
 }
 
 // The rows of a whole proxy list file, read before anything is changed: throws
