@@ -351,12 +351,25 @@ Item {
                         width: parent.width
                         value: mainPage.runTotal > 0 ? finished / mainPage.runTotal : 0
                         Accessible.name: "Finished " + finished + " of " + mainPage.runTotal
+                        background: Rectangle {
+                            implicitHeight: 8
+                            radius: 4
+                            color: "#E0E0E0"
+                        }
+                        contentItem: Item {
+                            Rectangle {
+                                width: progress.visualPosition * parent.width
+                                height: parent.height
+                                radius: 4
+                                color: "#2196F3"
+                            }
+                        }
                     }
 
                     Text {
                         visible: !mainPage.running && mainPage.runMs >= 0
                         anchors.verticalCenter: parent.verticalCenter
-                        text: "Done in " + (mainPage.runMs / 1000).toFixed(1) + " s"
+                        text: mainPage.runMs >= 0 ? "Done in " + (mainPage.runMs / 1000).toFixed(1) + " s" : ""
                         font.pixelSize: 13
                         color: "#333333"
                         Accessible.name: text
@@ -367,9 +380,12 @@ Item {
                     text: "Stop"
                     visible: mainPage.running
                     onClicked: mainPage.stopTesting()
+                    // Sort takes its place, and the keyboard's focus with it.
+                    onVisibleChanged: if (!visible && activeFocus) sortButton.forceActiveFocus(visualFocus ? Qt.TabFocusReason : Qt.OtherFocusReason)
                 }
 
                 StripButton {
+                    id: sortButton
                     text: "Sort"
                     visible: !mainPage.running
                     onClicked: mainPage.sortByOutcome()
