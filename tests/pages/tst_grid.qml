@@ -181,8 +181,8 @@ Item {
         }
     
         // After a Test over three rows, results in order ([row, status], 143 ms
-        // before each "alive"), Stop and a removal of row 0; then the rows'
-        // statuses and the strip's names.
+        // before each "alive"), buttons pressed and a removal of row 0; then the
+        // rows' statuses and the strip's names.
         function test_counts_data() {
             var t = [[0, "testing"], [1, "testing"], [2, "testing"]], busy = ["Stop", "Working only"], idle = ["Sort", "Working only"]
             return [
@@ -194,6 +194,8 @@ Item {
                   strip: ["Alive: 1", "Dead: 1", "DNS fail: 1", "Testing: 0", "Done in N s"].concat(idle) },
                 { tag: "row again", steps: t.concat([[0, "alive"], [0, "testing"], [0, "dead"]]), statuses: ["dead", "testing", "testing"],
                   strip: ["Alive: 0", "Dead: 1", "DNS fail: 0", "Testing: 2", "Finished 1 of 3"].concat(busy) },
+                { tag: "sorted", steps: t.concat([[0, "dead"], [1, "alive"], [2, "timeout"], "Sort"]), statuses: ["alive", "timeout", "dead"],
+                  strip: ["Alive: 1", "Dead: 2", "DNS fail: 0", "Testing: 0", "Done in N s"].concat(idle) },
                 { tag: "stopped", steps: t.concat([[1, "alive"], "Stop"]), statuses: ["unknown", "alive", "unknown"],
                   strip: ["Alive: 1", "Dead: 0", "DNS fail: 0", "Testing: 0"].concat(idle) },
                 { tag: "row removed", steps: t.concat([[0, "alive"], [1, "dead"], "remove"]), statuses: ["dead", "testing"],
@@ -207,8 +209,8 @@ Item {
             data.steps.forEach(function(step) {
                 if (step === "remove")
                     return model.remove(0)
-                if (step === "Stop")
-                    return mouseClick(H.findButton(root.page, "Stop"))
+                if (typeof step === "string")
+                    return mouseClick(H.findButton(root.page, step))
                 if (step[1] === "alive")
                     proxyTest.proxyLatency(step[0], 143)
                 proxyTest.proxyResult(step[0], step[1] === "alive", "", "", step[1])
