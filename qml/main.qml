@@ -76,7 +76,6 @@ ApplicationWindow {
         id: stackView
         anchors.fill: parent
         initialItem: splashComponent
-        focus: true // keys reach the page on top, so Tab moves between its controls
     }
 
     Component {
