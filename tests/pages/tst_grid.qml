@@ -179,43 +179,42 @@ Item {
             ;[-1, 3, 100].forEach(function(i) { proxyTest.proxyResult(i, true, "x", "", "alive") })
             compare(H.rowsOf(model), expected)
         }
-    
-        // After a Test over three rows, results in order ([row, status], 143 ms
-        // before each "alive"), buttons pressed and a removal of row 0; then the
-        // rows' statuses and the strip's names.
+
+        // After a Test over three rows, results in order ([row, status, time
+        // first if any]), buttons pressed and a removal of row 0; then the rows'
+        // statuses (with the times of alive ones) and the strip's names.
         function test_counts_data() {
             var t = [[0, "testing"], [1, "testing"], [2, "testing"]], busy = ["Stop", "Working only"], idle = ["Sort", "Working only"]
             return [
                 { tag: "started", steps: t, statuses: ["testing", "testing", "testing"],
                   strip: ["Alive: 0", "Dead: 0", "DNS fail: 0", "Testing: 3", "Finished 0 of 3"].concat(busy) },
-                { tag: "part", steps: t.concat([[0, "timeout"], [1, "alive"]]), statuses: ["timeout", "alive", "testing"],
+                { tag: "part", steps: t.concat([[0, "timeout"], [1, "alive", 143]]), statuses: ["timeout", "alive 143", "testing"],
                   strip: ["Alive: 1", "Dead: 1", "DNS fail: 0", "Testing: 1", "Finished 2 of 3"].concat(busy) },
-                { tag: "done", steps: t.concat([[0, "dead"], [1, "dns_fail"], [2, "alive"]]), statuses: ["dead", "dns_fail", "alive"],
+                { tag: "done", steps: t.concat([[0, "alive"], [1, "dns_fail"], [2, "dead"]]), statuses: ["alive -1", "dns_fail", "dead"],
                   strip: ["Alive: 1", "Dead: 1", "DNS fail: 1", "Testing: 0", "Done in N s"].concat(idle) },
-                { tag: "row again", steps: t.concat([[0, "alive"], [0, "testing"], [0, "dead"]]), statuses: ["dead", "testing", "testing"],
+                { tag: "row again", steps: t.concat([[0, "alive", 143], [0, "testing"], [0, "dead"]]), statuses: ["dead", "testing", "testing"],
                   strip: ["Alive: 0", "Dead: 1", "DNS fail: 0", "Testing: 2", "Finished 1 of 3"].concat(busy) },
-                { tag: "sorted", steps: t.concat([[0, "dead"], [1, "alive"], [2, "timeout"], "Sort"]), statuses: ["alive", "timeout", "dead"],
+                { tag: "sorted", steps: t.concat([[0, "dead"], [1, "alive", 143], [2, "timeout"], "Sort"]), statuses: ["alive 143", "timeout", "dead"],
                   strip: ["Alive: 1", "Dead: 2", "DNS fail: 0", "Testing: 0", "Done in N s"].concat(idle) },
-                { tag: "stopped", steps: t.concat([[1, "alive"], "Stop"]), statuses: ["unknown", "alive", "unknown"],
+                { tag: "stopped", steps: t.concat([[1, "alive", 143], "Stop"]), statuses: ["unknown", "alive 143", "unknown"],
                   strip: ["Alive: 1", "Dead: 0", "DNS fail: 0", "Testing: 0"].concat(idle) },
-                { tag: "row removed", steps: t.concat([[0, "alive"], [1, "dead"], "remove"]), statuses: ["dead", "testing"],
+                { tag: "row removed", steps: t.concat([[0, "alive", 143], [1, "dead"], "remove"]), statuses: ["dead", "testing"],
                   strip: ["Alive: 0", "Dead: 1", "DNS fail: 0", "Testing: 1", "Finished 1 of 3"].concat(busy) }]
         }
 
         function test_counts(data) {
             addRows([["127.0.0.1", 1, "alive", "x", 5], ["127.0.0.2", 2, "dead", ""], ["127.0.0.3", 3, "testing", ""]])
             mouseClick(H.findButton(root.page, "▶ Test"))
-            compare([0, 1, 2].map(function(i) { return model.get(i).latency }), [-1, -1, -1])
             data.steps.forEach(function(step) {
                 if (step === "remove")
                     return model.remove(0)
                 if (typeof step === "string")
                     return mouseClick(H.findButton(root.page, step))
-                if (step[1] === "alive")
-                    proxyTest.proxyLatency(step[0], 143)
+                if (step[2])
+                    proxyTest.proxyLatency(step[0], step[2])
                 proxyTest.proxyResult(step[0], step[1] === "alive", "", "", step[1])
             })
-            compare(H.rowsOf(model).map(function(r) { return r[2] }), data.statuses)
+            compare(H.rowsOf(model).map(function(r, i) { return r[2] === "alive" ? "alive " + model.get(i).latency : r[2] }), data.statuses)
             compare(proxyTest.calls.slice(-1), [data.tag === "stopped" ? "cancelAll" : "testAll"])
             compare(strip().map(function(n) { return n.replace(/^Done in \d+\.\d s$/, "Done in N s") }), data.strip)
         }
@@ -252,9 +251,7 @@ Item {
             return [["alive", 143, "http", "127.0.0.1:8080, alive, 143 ms", ["127.0.0.1", ":8080", "143 ms"]],
                     ["alive", -1, "http", "127.0.0.1:8080, alive", ["127.0.0.1", ":8080"]],
                     ["dead", 143, "socks5", "127.0.0.1:8080, dead", ["127.0.0.1", ":8080", "SOCKS5"]],
-                    ["dns_fail", -1, "socks4", "127.0.0.1:8080, dns_fail", ["127.0.0.1", ":8080", "SOCKS4"]],
-                    ["testing", -1, "http", "127.0.0.1:8080, testing", ["127.0.0.1", ":8080"]],
-                    ["unknown", -1, "http", "127.0.0.1:8080, unknown", ["127.0.0.1", ":8080"]]]
+                    ["dns_fail", -1, "socks4", "127.0.0.1:8080, dns_fail", ["127.0.0.1", ":8080", "SOCKS4"]]]
                 .map(function(c) { return { tag: c[0] + " " + c[1] + " " + c[2], row: ["127.0.0.1", 8080, c[0], "", c[1], c[2]], name: c[3], lines: c[4] } })
         }
 
