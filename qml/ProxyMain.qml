@@ -169,11 +169,11 @@ Item {
                     readonly property string latencyText: latency >= 0 ? latency + " ms" : ""
 
                     anchors.fill: parent
+                    anchors.margins: 5
                     Accessible.role: Accessible.ListItem
                     Accessible.name: model.host + ":" + model.port + ", " + model.status
                                      + (latencyText ? ", " + latencyText : "")
                     Accessible.description: model.response
-                    anchors.margins: 5
                     radius: 10
                     border.width: 2
                     border.color: model.status === "alive" ? "#4CAF50"
