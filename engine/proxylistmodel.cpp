@@ -597,7 +597,9 @@ void ProxyListModel::applyResult(int index, const QString &status, const QString
     Entry &entry = m_rows[index];
     setStatus(entry, status);
     entry.response = response;
-    entry.latency = latency;
+    // An alive row keeps the time that proxyLatency wrote just before it.
+    if (latency >= 0 || status != aliveStatus)
+        entry.latency = latency;
     emit dataChanged(this->index(index), this->index(index), { StatusRole, ResponseRole, LatencyRole });
     emit countsChanged();
 }

@@ -1,10 +1,12 @@
 #include "qmltypes.h"
 
 #include "proxylistmodel.h"
+#include "statusfiltermodel.h"
 
 #include <QtQml/qqml.h>
 
 void registerQuillfenTypes()
 {
     qmlRegisterType<ProxyListModel>("Quillfen", 1, 0, "ProxyListModel");
+    qmlRegisterType<StatusFilterModel>("Quillfen", 1, 0, "StatusFilterModel");
 }

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Qt5Compat.GraphicalEffects
+import Quillfen
 
 Item {
     id: mainPage
@@ -10,6 +11,45 @@ Item {
     readonly property int columns: Math.max(2, Math.floor(width / 160))
 
     signal settingsClicked()
+
+    // The outcomes of the current run, which the list counts per result.
+    readonly property QtObject counts: QtObject {
+        readonly property int alive: mainPage.proxyModel ? mainPage.proxyModel.aliveCount : 0
+        readonly property int dead: mainPage.proxyModel ? mainPage.proxyModel.deadCount : 0 // dead and timeout
+        readonly property int dnsFail: mainPage.proxyModel ? mainPage.proxyModel.dnsFailCount : 0
+        readonly property int testing: mainPage.proxyModel ? mainPage.proxyModel.testingCount : 0
+    }
+    readonly property bool running: counts.testing > 0
+    property int runTotal: 0
+    property double runStartedAt: -1 // ms since the epoch; -1 once the run has ended or was stopped
+    property double runMs: -1        // how long the last finished run took
+
+    onRunningChanged: {
+        if (!running && runStartedAt >= 0) {
+            runMs = Date.now() - runStartedAt
+            runStartedAt = -1
+        }
+    }
+
+    // Stop: the backend falls silent, and the rows it had not finished are untested again.
+    function stopTesting() {
+        runStartedAt = -1
+        proxyTest.cancelAll()
+        proxyModel.stopTesting()
+    }
+
+    // Enter presses the focused control, as Space does.
+    function pressFocused(event) {
+        var item = Window.activeFocusItem
+        if (!item || item.clicked === undefined || !item.enabled)
+            return
+        if (item.checkable)
+            item.toggle()
+        item.clicked()
+        event.accepted = true
+    }
+    Keys.onReturnPressed: (event) => pressFocused(event)
+    Keys.onEnterPressed: (event) => pressFocused(event)
 
     // IPv4 addresses (and any name starting with a digit) stay whole; names keep their first label.
     function getShortName(host) {
@@ -35,7 +75,9 @@ Item {
             cellWidth: width / mainPage.columns
             cellHeight: 80
             clip: true
-            model: mainPage.proxyModel
+            model: workingOnly.checked ? workingModel : mainPage.proxyModel
+            Accessible.role: Accessible.List
+            Accessible.name: "Proxies"
 
             delegate: Item {
                 id: delegateItem
@@ -44,8 +86,17 @@ Item {
 
                 Rectangle {
                     id: card
+                    // A list model may lack the newer roles: no time, plain HTTP.
+                    readonly property int latency: model.status === "alive" && typeof model.latency === "number" ? model.latency : -1
+                    readonly property string type: typeof model.type === "string" && model.type !== "" ? model.type : "http"
+                    readonly property string latencyText: latency >= 0 ? latency + " ms" : ""
+
                     anchors.fill: parent
                     anchors.margins: 5
+                    Accessible.role: Accessible.ListItem
+                    Accessible.name: model.host + ":" + model.port + ", " + model.status
+                                     + (latencyText ? ", " + latencyText : "")
+                    Accessible.description: model.response
                     radius: 10
                     border.width: 2
                     border.color: model.status === "alive" ? "#4CAF50"
@@ -95,11 +146,34 @@ Item {
                             elide: Text.ElideRight
                         }
 
+                        Row {
+                            anchors.horizontalCenter: parent.horizontalCenter
+                            spacing: 4
+
+                            Text {
+                                text: ":" + model.port
+                                textFormat: Text.PlainText
+                                font.pixelSize: 12
+                                color: "#666666"
+                            }
+
+                            Text {
+                                visible: card.type !== "http"
+                                text: card.type.toUpperCase()
+                                textFormat: Text.PlainText
+                                font.pixelSize: 9
+                                font.bold: true
+                                color: "#666666"
+                                anchors.baseline: parent.children[0].baseline
+                            }
+                        }
+
                         Text {
-                            text: ":" + model.port
+                            visible: card.latencyText !== ""
+                            text: card.latencyText
                             textFormat: Text.PlainText
-                            font.pixelSize: 12
-                            color: "#666666"
+                            font.pixelSize: 11
+                            color: "#2E7D32"
                             anchors.horizontalCenter: parent.horizontalCenter
                         }
                     }
@@ -140,6 +214,16 @@ Item {
                                 }
 
                                 Text {
+                                    visible: card.latencyText !== ""
+                                    text: card.latencyText
+                                    textFormat: Text.PlainText
+                                    color: "#A5D6A7"
+                                    font.pixelSize: 11
+                                    horizontalAlignment: Text.AlignHCenter
+                                    Layout.fillWidth: true
+                                }
+
+                                Text {
                                     text: model.response
                                     textFormat: Text.PlainText
                                     color: "#FFFFFF"
@@ -150,6 +234,113 @@ Item {
                                 }
                             }
                         }
+                    }
+                }
+            }
+        }
+
+        // The run at a glance.
+        ColumnLayout {
+            Layout.fillWidth: true
+            spacing: 6
+
+            RowLayout {
+                spacing: 6
+                Chip { label: "Alive"; count: mainPage.counts.alive; fill: "#E8F5E9"; edge: "#4CAF50" }
+                Chip { label: "Dead"; count: mainPage.counts.dead; fill: "#FFEBEE"; edge: "#F44336" }
+                Chip { label: "DNS fail"; count: mainPage.counts.dnsFail; fill: "#E0E0E0"; edge: "#000000" }
+                Chip { label: "Testing"; count: mainPage.counts.testing; fill: "#FFF8E1"; edge: "#FFC107" }
+            }
+
+            RowLayout {
+                spacing: 8
+
+                Item {
+                    Layout.fillWidth: true
+                    Layout.preferredHeight: 28
+
+                    ProgressBar {
+                        id: progress
+                        readonly property int finished: mainPage.counts.alive + mainPage.counts.dead + mainPage.counts.dnsFail
+                        visible: mainPage.running
+                        anchors.verticalCenter: parent.verticalCenter
+                        width: parent.width
+                        value: mainPage.runTotal > 0 ? finished / mainPage.runTotal : 0
+                        Accessible.name: "Finished " + finished + " of " + mainPage.runTotal
+                        background: Rectangle {
+                            implicitHeight: 8
+                            radius: 4
+                            color: "#E0E0E0"
+                        }
+                        contentItem: Item {
+                            Rectangle {
+                                width: progress.visualPosition * parent.width
+                                height: parent.height
+                                radius: 4
+                                color: "#2196F3"
+                            }
+                        }
+                    }
+
+                    Text {
+                        visible: !mainPage.running && mainPage.runMs >= 0
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: mainPage.runMs >= 0 ? "Done in " + (mainPage.runMs / 1000).toFixed(1) + " s" : ""
+                        font.pixelSize: 13
+                        color: "#333333"
+                        Accessible.name: text
+                    }
+                }
+
+                StripButton {
+                    text: "Stop"
+                    visible: mainPage.running
+                    onClicked: mainPage.stopTesting()
+                    // Sort takes its place, and the keyboard's focus with it.
+                    onVisibleChanged: if (!visible && activeFocus) sortButton.forceActiveFocus(visualFocus ? Qt.TabFocusReason : Qt.OtherFocusReason)
+                }
+
+                StripButton {
+                    id: sortButton
+                    text: "Sort"
+                    visible: !mainPage.running
+                    onClicked: mainPage.proxyModel.sortByOutcome()
+                }
+
+                CheckBox {
+                    id: workingOnly
+                    text: "Working only"
+                    Accessible.name: text
+                    font.pixelSize: 13
+                    padding: 2
+                    spacing: 6
+                    indicator: Rectangle {
+                        x: workingOnly.leftPadding
+                        anchors.verticalCenter: parent.verticalCenter
+                        width: 18
+                        height: 18
+                        radius: 4
+                        color: workingOnly.checked ? "#4CAF50" : "#FFFFFF"
+                        border.color: workingOnly.visualFocus ? "#2196F3" : workingOnly.checked ? "#4CAF50" : "#9E9E9E"
+                        border.width: workingOnly.visualFocus ? 2 : 1
+
+                        Text {
+                            anchors.centerIn: parent
+                            visible: workingOnly.checked
+                            text: "✓"
+                            color: "white"
+                            font.pixelSize: 13
+                            font.bold: true
+                            Accessible.ignored: true
+                        }
+                    }
+                    contentItem: Text {
+                        leftPadding: workingOnly.indicator.width + workingOnly.spacing
+                        text: workingOnly.text
+                        font: workingOnly.font
+                        color: "#333333"
+                        verticalAlignment: Text.AlignVCenter
+                        Accessible.ignored: true
                     }
                 }
             }
@@ -170,6 +361,8 @@ Item {
                 background: Rectangle {
                     color: testButton.pressed ? "#1976D2" : "#2196F3"
                     radius: 10
+                    border.color: "#0D47A1"
+                    border.width: testButton.visualFocus ? 2 : 0
                 }
                 contentItem: Text {
                     text: testButton.text
@@ -183,6 +376,9 @@ Item {
                     // Every row back to "unknown" with no response, then
                     // proxyTest's run of the list in row order.
                     mainPage.proxyModel.startRun(proxyTest)
+                    mainPage.runTotal = mainPage.proxyModel.count
+                    mainPage.runStartedAt = Date.now()
+                    mainPage.runMs = -1
                 }
             }
 
@@ -194,8 +390,8 @@ Item {
                 Layout.preferredHeight: 46
                 background: Rectangle {
                     color: settingsButton.pressed ? "#E0E0E0" : "#FFFFFF"
-                    border.color: "#BDBDBD"
-                    border.width: 1
+                    border.color: settingsButton.visualFocus ? "#2196F3" : "#BDBDBD"
+                    border.width: settingsButton.visualFocus ? 2 : 1
                     radius: 10
                 }
                 contentItem: Text {
@@ -215,6 +411,63 @@ Item {
         // A result for a row that no longer exists is ignored.
         function onProxyResult(index, alive, info, errorMsg, status) {
             mainPage.proxyModel.applyResult(index, status, info)
+        }
+        // Comes just before the "alive" result of the same row.
+        function onProxyLatency(index, milliseconds) {
+            mainPage.proxyModel.setProperty(index, "latency", milliseconds)
+        }
+    }
+
+    // Filled only while it is shown.
+    StatusFilterModel {
+        id: workingModel
+        sourceModel: workingOnly.checked ? mainPage.proxyModel : null
+        status: "alive"
+    }
+
+    component Chip: Rectangle {
+        property string label
+        property int count
+        property color fill
+        property color edge
+
+        Layout.fillWidth: true
+        Layout.preferredWidth: chipText.implicitWidth + 14
+        implicitHeight: 24
+        radius: 12
+        color: fill
+        border.color: edge
+        border.width: 1
+
+        Text {
+            id: chipText
+            anchors.centerIn: parent
+            text: parent.label + ": " + parent.count
+            font.pixelSize: 12
+            color: "#333333"
+            Accessible.name: text
+        }
+    }
+
+    component StripButton: Button {
+        id: stripButton
+        Accessible.name: text
+        font.pixelSize: 13
+        implicitWidth: 64
+        implicitHeight: 28
+        background: Rectangle {
+            color: stripButton.pressed ? "#E0E0E0" : "#FFFFFF"
+            border.color: stripButton.visualFocus ? "#2196F3" : "#BDBDBD"
+            border.width: stripButton.visualFocus ? 2 : 1
+            radius: 8
+        }
+        contentItem: Text {
+            text: stripButton.text
+            color: "#333333"
+            font: stripButton.font
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+            Accessible.ignored: true
         }
     }
 }

@@ -51,7 +51,8 @@ ApplicationWindow {
                 host: "192.168.1." + i,
                 port: 3128,
                 status: "unknown",
-                response: ""
+                response: "",
+                latency: -1
             })
         }
         saveModel()

@@ -59,6 +59,7 @@ public:
 
 signals:
     void proxyResult(int index, bool alive, const QString &info, const QString &errorMsg, const QString &status);
+    void proxyLatency(int index, int milliseconds);
     void targetUrlChanged();
     void avoidCacheChanged();
     void timeoutMsChanged();

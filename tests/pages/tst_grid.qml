@@ -39,11 +39,23 @@ Item {
             root.page = createTemporaryObject(component, root, { width: 400, height: 700, proxyModel: model })
         }
 
-        // Rows as [host, port, status, response].
+        // Rows as [host, port, status, response, latency, type].
         function addRows(rows) {
-            rows.forEach(function(r) { model.append({ host: r[0], port: r[1], status: r[2], response: r[3] }) })
+            rows.forEach(function(r) { model.append({ host: r[0], port: r[1], status: r[2], response: r[3], latency: r[4] === undefined ? -1 : r[4], type: r[5] || "http" }) })
             tryVerify(function() { return H.cardOf(root.page, rows.length - 1) !== null })
         }
+
+        // The accessible names shown under item, in tree order.
+        function names(item, out) {
+            out = out || []
+            if (item.visible && item.Accessible.name)
+                out.push(item.Accessible.name)
+            for (var i = 0; i < item.children.length; i++)
+                names(item.children[i], out)
+            return out
+        }
+
+        function strip() { return names(root.page.children[0].children[1]) }
 
         function test_shortName_data() {
             return [["IPv4 address", "192.168.1.20", "192.168.1.20"], ["starts with 0", "0proxy.example.com", "0proxy.example.com"],
@@ -126,7 +138,7 @@ Item {
             tryCompare(tooltip, "visible", true)
             waitForRendering(root)
 
-            var shown = H.texts(card).concat(H.texts(tooltip.contentItem))
+            var shown = H.texts(card).concat(H.texts(tooltip.contentItem)).filter(function(t) { return t.visible })
             compare(shown.map(function(t) { return t.text }), [root.page.getShortName(host), ":" + port, host, answer])
             for (var i = 0; i < shown.length; i++) { // laid out as the characters themselves, tags included
                 metrics.font = shown[i].font
@@ -164,10 +176,90 @@ Item {
             proxyTest.proxyResult(0, false, "", "Testing", "testing")
             var expected = [["127.0.0.1", 1, "testing", ""], ["127.0.0.2", 2, "alive", "hello"], ["127.0.0.3", 3, "dns_fail", ""]]
             compare(H.rowsOf(model), expected)
-            proxyTest.proxyResult(-1, true, "x", "", "alive")
-            proxyTest.proxyResult(3, true, "x", "", "alive")
-            proxyTest.proxyResult(100, true, "x", "", "alive")
+            ;[-1, 3, 100].forEach(function(i) { proxyTest.proxyResult(i, true, "x", "", "alive") })
             compare(H.rowsOf(model), expected)
+        }
+
+        // After a Test over three rows, results in order ([row, status, time
+        // first if any]), buttons pressed and a removal of row 0; then the rows'
+        // statuses (with the times of alive ones) and the strip's names.
+        function test_counts_data() {
+            var t = [[0, "testing"], [1, "testing"], [2, "testing"]], busy = ["Stop", "Working only"], idle = ["Sort", "Working only"]
+            return [
+                { tag: "started", steps: t, statuses: ["testing", "testing", "testing"],
+                  strip: ["Alive: 0", "Dead: 0", "DNS fail: 0", "Testing: 3", "Finished 0 of 3"].concat(busy) },
+                { tag: "part", steps: t.concat([[0, "timeout"], [1, "alive", 143]]), statuses: ["timeout", "alive 143", "testing"],
+                  strip: ["Alive: 1", "Dead: 1", "DNS fail: 0", "Testing: 1", "Finished 2 of 3"].concat(busy) },
+                { tag: "done", steps: t.concat([[0, "alive"], [1, "dns_fail"], [2, "dead"]]), statuses: ["alive -1", "dns_fail", "dead"],
+                  strip: ["Alive: 1", "Dead: 1", "DNS fail: 1", "Testing: 0", "Done in N s"].concat(idle) },
+                { tag: "row again", steps: t.concat([[0, "alive", 143], [0, "testing"], [0, "dead"]]), statuses: ["dead", "testing", "testing"],
+                  strip: ["Alive: 0", "Dead: 1", "DNS fail: 0", "Testing: 2", "Finished 1 of 3"].concat(busy) },
+                { tag: "sorted", steps: t.concat([[0, "dead"], [1, "alive", 143], [2, "timeout"], "Sort"]), statuses: ["alive 143", "timeout", "dead"],
+                  strip: ["Alive: 1", "Dead: 2", "DNS fail: 0", "Testing: 0", "Done in N s"].concat(idle) },
+                { tag: "stopped", steps: t.concat([[1, "alive", 143], "Stop"]), statuses: ["unknown", "alive 143", "unknown"],
+                  strip: ["Alive: 1", "Dead: 0", "DNS fail: 0", "Testing: 0"].concat(idle) },
+                { tag: "row removed", steps: t.concat([[0, "alive", 143], [1, "dead"], "remove"]), statuses: ["dead", "testing"],
+                  strip: ["Alive: 0", "Dead: 1", "DNS fail: 0", "Testing: 1", "Finished 1 of 3"].concat(busy) }]
+        }
+
+        function test_counts(data) {
+            addRows([["127.0.0.1", 1, "alive", "x", 5], ["127.0.0.2", 2, "dead", ""], ["127.0.0.3", 3, "testing", ""]])
+            mouseClick(H.findButton(root.page, "▶ Test"))
+            data.steps.forEach(function(step) {
+                if (step === "remove")
+                    return model.remove(0)
+                if (typeof step === "string")
+                    return mouseClick(H.findButton(root.page, step))
+                if (step[2])
+                    proxyTest.proxyLatency(step[0], step[2])
+                proxyTest.proxyResult(step[0], step[1] === "alive", "", "", step[1])
+            })
+            compare(H.rowsOf(model).map(function(r, i) { return r[2] === "alive" ? "alive " + model.get(i).latency : r[2] }), data.statuses)
+            compare(proxyTest.calls.slice(-1), [data.tag === "stopped" ? "cancelAll" : "testList"])
+            compare(strip().map(function(n) { return n.replace(/^Done in \d+\.\d s$/, "Done in N s") }), data.strip)
+        }
+
+        // Alive by time, then timeout, dead, dns_fail and the rest; ties keep their order.
+        function test_sort() {
+            var statuses = ["unknown", "dead", "alive", "dns_fail", "timeout", "alive", "unknown", "dead", "alive", "alive"]
+            var latencies = [-1, -1, 300, -1, -1, 20, -1, -1, -1, 20]
+            addRows(statuses.map(function(s, i) { return ["127.0.0." + i, i, s, "", latencies[i]] }))
+            mouseClick(H.findButton(root.page, "Sort"))
+            compare(H.rowsOf(model).map(function(r) { return r[1] }), [5, 9, 2, 8, 4, 1, 7, 3, 0, 6])
+            compare(H.rowsOf(model).map(function(r, i) { return model.get(i).latency }), [20, 20, 300, -1, -1, -1, -1, -1, -1, -1])
+        }
+
+        // Only alive cards while checked, the list unchanged; results still land by the list's index.
+        function test_workingOnly() {
+            addRows([["127.0.0.1", 1, "alive", ""], ["127.0.0.2", 2, "dead", ""], ["127.0.0.3", 3, "alive", ""]])
+            var before = H.rowsOf(model), grid = H.gridOf(root.page)
+            mouseClick(H.findButton(root.page, "Working only"))
+            tryCompare(grid, "count", 2)
+            proxyTest.proxyResult(1, true, "", "", "alive")
+            proxyTest.proxyResult(0, false, "", "", "dead")
+            waitForItemPolished(grid)
+            compare([0, 1].map(function(i) { return H.cardOf(root.page, i).Accessible.name }), ["127.0.0.2:2, alive", "127.0.0.3:3, alive"])
+            before[0][2] = "dead"
+            before[1][2] = "alive"
+            compare(H.rowsOf(model), before)
+            keyClick(Qt.Key_Return) // the box has focus from the click
+            tryCompare(grid, "count", 3)
+        }
+
+        // [status, latency, type] → the card's accessible name and the lines it shows.
+        function test_cardNames_data() {
+            return [["alive", 143, "http", "127.0.0.1:8080, alive, 143 ms", ["127.0.0.1", ":8080", "143 ms"]],
+                    ["alive", -1, "http", "127.0.0.1:8080, alive", ["127.0.0.1", ":8080"]],
+                    ["dead", 143, "socks5", "127.0.0.1:8080, dead", ["127.0.0.1", ":8080", "SOCKS5"]],
+                    ["dns_fail", -1, "socks4", "127.0.0.1:8080, dns_fail", ["127.0.0.1", ":8080", "SOCKS4"]]]
+                .map(function(c) { return { tag: c[0] + " " + c[1] + " " + c[2], row: ["127.0.0.1", 8080, c[0], "", c[1], c[2]], name: c[3], lines: c[4] } })
+        }
+
+        function test_cardNames(data) {
+            addRows([data.row])
+            var card = H.cardOf(root.page, 0)
+            compare(card.Accessible.name, data.name)
+            compare(H.texts(card).filter(function(t) { return t.visible }).map(function(t) { return t.text }), data.lines)
         }
     }
 }
