@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import Qt.labs.settings
+import Quillfen
 import "proxylist.js" as ProxyList
 
 ApplicationWindow {
@@ -22,18 +23,23 @@ ApplicationWindow {
         property string savedTargetUrl: "https://quillfen.example.net/test.php"
         property bool savedAvoidCache: true
         property int savedTimeoutMs: 15000
+        property string savedExpectedText: ""
     }
 
     function saveModel() {
         var data = []
         for (var i = 0; i < globalProxyModel.count; i++) {
-            var row = globalProxyModel.get(i)
-            data.push({ host: row.host, port: row.port })
+            data.push(ProxyList.element(globalProxyModel.get(i)))
         }
-        appSettings.savedProxies = JSON.stringify(data)
+        var proxies = JSON.stringify(data)
+        if (ProxyList.holdsPassword(proxies))
+            ProxyLines.keepSettingsPrivate()
+        appSettings.savedProxies = proxies
         appSettings.savedTargetUrl = proxyTest.targetUrl
         appSettings.savedAvoidCache = proxyTest.avoidCache
         appSettings.savedTimeoutMs = proxyTest.timeoutMs
+        if (proxyTest.expectedText !== undefined) // a backend without answer checks has none
+            appSettings.savedExpectedText = proxyTest.expectedText
     }
 
     function loadModel() {
@@ -44,6 +50,11 @@ ApplicationWindow {
         // damaged store and gives way to the default.
         var timeoutMs = appSettings.savedTimeoutMs
         proxyTest.setTimeoutMs(timeoutMs >= 1000 && timeoutMs <= 60000 ? timeoutMs : 15000)
+        if (proxyTest.setExpectedText !== undefined)
+            proxyTest.setExpectedText(appSettings.savedExpectedText)
+        // A store written before it was kept private.
+        if (ProxyList.holdsPassword(appSettings.savedProxies))
+            ProxyLines.keepSettingsPrivate()
 
         if (appSettings.savedProxies !== "") {
             try {
@@ -64,6 +75,9 @@ ApplicationWindow {
             globalProxyModel.append({
                 host: "192.168.1." + i,
                 port: 3128,
+                type: "http",
+                user: "",
+                password: "",
                 status: "unknown",
                 response: ""
             })
@@ -75,6 +89,25 @@ ApplicationWindow {
         id: stackView
         anchors.fill: parent
         initialItem: splashComponent
+    }
+
+    // A list file dropped anywhere on the window is imported as Import does,
+    // on the settings page (opened for it when the grid is shown).
+    DropArea {
+        anchors.fill: parent
+        onDropped: function(drop) {
+            if (drop.hasUrls && drop.urls.length > 0)
+                window.importDropped(drop.urls[0])
+            drop.accept()
+        }
+    }
+
+    function importDropped(url) {
+        var page = stackView.currentItem
+        if (page && page.settingsClicked !== undefined)
+            page = stackView.push(settingsComponent)
+        if (page && page.importFrom !== undefined)
+            page.importFrom(url)
     }
 
     Component {
