@@ -29,8 +29,10 @@ struct ProxyLinesRead
 };
 
 namespace ProxyLineLimits {
-// Longer lines are not read: no proxy line comes near it.
-constexpr qsizetype maxLineLength = 2048;
+// Longer lines are not read. The longest line the writer makes (a host of
+// 253 characters, user and password of 255 characters each, every one of them
+// percent-encoded from three UTF-8 bytes) is about 4,900 characters.
+constexpr qsizetype maxLineLength = 8192;
 // Each of user and password, after percent-decoding (RFC 1929 allows 255 bytes).
 constexpr qsizetype maxCredentialLength = 255;
 // As many proxies as the JSON list reader takes; the lines after them are skipped.
