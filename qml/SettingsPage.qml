@@ -19,6 +19,7 @@ Item {
         property int borderWidth: 1
 
         Layout.preferredHeight: 40
+        Layout.preferredWidth: 1 // a row of them shares its width evenly
         padding: 0
         background: Rectangle {
             color: btn.pressed ? btn.btnPressedColor : btn.btnColor
@@ -401,7 +402,7 @@ Item {
                         anchors.right: parent.right
                         anchors.rightMargin: 6
                         anchors.verticalCenter: parent.verticalCenter
-                        width: Math.min(badgeText.implicitWidth + 10, hostField.width / 2)
+                        width: Math.min(badgeText.implicitWidth + 10, 110)
                         height: badgeText.implicitHeight + 4
                         radius: 4
                         color: "#E3F2FD"

@@ -20,7 +20,7 @@ WIDTH, HEIGHT = 400, 700
 GRID_TEST_BUTTON = (64, 657)
 GRID_SETTINGS_BUTTON = (275, 657)
 BACK_BUTTON = (20, 660)
-ADD, IMPORT, EXPORT = (56, 591), (175, 591), (318, 591)
+ADD, IMPORT, EXPORT = (57, 536), (247, 536), (342, 536)
 TIMEOUT_FIELD = (175, 175)
 DIALOG_HEADER = (10, 165)
 DIALOG_FILE_NAME = (122, 478)
@@ -36,7 +36,7 @@ EXPORTED = SEEDED + [["127.0.0.1", 3128]]  # after Add
 
 def remove_button(row):
     """The "✕" of a row of the list editor, counted from 1."""
-    return (350, 255 + 50 * (row - 1))
+    return (350, 313 + 50 * (row - 1))
 
 
 def entries(rows):
@@ -147,8 +147,8 @@ class Session:
         raise AssertionError("no " + what)
 
     def rows(self, count):
-        """The list editor shows exactly count rows (of the first five)."""
-        return all((self.pixel(*remove_button(k)) == REMOVE_PINK) == (k <= count) for k in range(1, 6))
+        """The list editor shows exactly count rows (of the first four)."""
+        return all((self.pixel(*remove_button(k)) == REMOVE_PINK) == (k <= count) for k in range(1, 5))
 
     def open_dialog(self, button):
         self.click_until(button, "file dialog", lambda: self.pixel(*DIALOG_HEADER) == DIALOG_GREY)
@@ -217,7 +217,7 @@ def main():
 
         expected = {"savedProxies": json.dumps(entries(EXPORTED), separators=(",", ":")),
                     "savedTargetUrl": "http://127.0.0.1:9/test.php", "savedAvoidCache": "true",
-                    "savedTimeoutMs": "20000"}
+                    "savedTimeoutMs": "20000", "savedExpectedText": ""}
         session.click_until(BACK_BUTTON, "saved settings", lambda: stored(conf) == expected)
 
         session.stop()  # nothing is saved on exit
