@@ -571,6 +571,7 @@ Item {
         Behavior on opacity { NumberAnimation { duration: 200 } }
         Accessible.role: Accessible.AlertMessage
         Accessible.name: text
+        Accessible.ignored: !visible
 
         Text {
             id: messageText

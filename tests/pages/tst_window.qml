@@ -133,6 +133,18 @@ TestCase {
                     [defaultTarget, "true", "15000"])
     }
 
+    // A file dropped on the grid opens the settings page with the file imported.
+    function test_dropImports() {
+        files.freshStore(ini())
+        open()
+        waitForGrid()
+        verify(files.write(files.dir + "/dropped.txt", "socks5://127.0.0.12:1080\n127.0.0.13:8080\n"))
+        win.importDropped(files.dir + "/dropped.txt")
+        tryVerify(function() { return stack().depth === 2 && !stack().busy })
+        compare(H.rowsOf(proxyModel()), [["127.0.0.12", 1080, "unknown", ""], ["127.0.0.13", 8080, "unknown", ""]])
+        compare(proxyModel().get(0).type, "socks5")
+    }
+
     // Back from the settings page saves the list and the four settings (a
     // store that holds a password readable by its owner alone); a restart
     // shows them again, every row "unknown".
