@@ -6,12 +6,12 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHostAddress>
-#include <QSet>
 #include <QSettings>
 #include <QStringDecoder>
 #include <QUrl>
 
 #include <cmath>
+#include <unordered_set>
 
 namespace {
 
@@ -108,11 +108,24 @@ bool hasCredentials(const ProxyAddress &entry)
     return !entry.user.isEmpty() || !entry.password.isEmpty();
 }
 
-QString dedupKey(const ProxyAddress &entry)
+// Entries of one list by position, the same proxy (type, host, port, user)
+// being one key: no key strings to build for a hundred thousand lines.
+struct SameProxy
 {
-    return QString::number(int(entry.type)) + u'\x1f' + entry.host + u'\x1f' + QString::number(entry.port)
-        + u'\x1f' + entry.user;
-}
+    const QList<ProxyAddress> *entries;
+
+    size_t operator()(qsizetype i) const
+    {
+        const ProxyAddress &e = entries->at(i);
+        return qHashMulti(0, int(e.type), e.host, e.port, e.user);
+    }
+    bool operator()(qsizetype a, qsizetype b) const
+    {
+        const ProxyAddress &x = entries->at(a);
+        const ProxyAddress &y = entries->at(b);
+        return x.type == y.type && x.port == y.port && x.host == y.host && x.user == y.user;
+    }
+};
 
 } // namespace
 
@@ -195,7 +208,8 @@ std::optional<ProxyAddress> parseProxyLine(QStringView line)
 ProxyLinesRead parseProxyLines(QStringView text)
 {
     ProxyLinesRead read;
-    QSet<QString> seen;
+    const SameProxy same { &read.entries };
+    std::unordered_set<qsizetype, SameProxy, SameProxy> seen(64, same, same);
     qsizetype start = 0;
     while (start <= text.size()) {
         qsizetype end = start;
@@ -212,10 +226,9 @@ ProxyLinesRead parseProxyLines(QStringView text)
             ++read.skipped;
             continue;
         }
-        if (!seen.contains(dedupKey(*entry))) {
-            seen.insert(dedupKey(*entry));
-            read.entries.append(*entry);
-        }
+        read.entries.append(*entry);
+        if (!seen.insert(read.entries.size() - 1).second)
+            read.entries.removeLast();
     }
     return read;
 }
