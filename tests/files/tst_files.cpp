@@ -271,49 +271,40 @@ void FilesTest::readSizeLimit()
 }
 
 // Export with credentials creates the file for its owner alone, also over an
-// older file that others could read; other exports keep the old file's mode.
-// The settings store, once made private, stays private when it is rewritten.
+// older file that others could read; the settings store, once made private,
+// stays so when it is rewritten.
 void FilesTest::credentialsStayPrivate_data()
 {
-    QTest::addColumn<int>("before"); // mode of an older file, 0 for none
-    QTest::addColumn<bool>("ownerOnly");
-    QTest::addColumn<int>("after");
-    QTest::newRow("new file, credentials") << 0 << true << 0600;
-    QTest::newRow("over a readable file, credentials") << 0644 << true << 0600;
-    QTest::newRow("over a private file") << 0600 << false << 0600;
-    QTest::newRow("settings store") << -1 << true << 0600;
+    QTest::addColumn<bool>("older"); // a file others can read is there first
+    QTest::addColumn<bool>("store");
+    QTest::newRow("new file") << false << false;
+    QTest::newRow("over a readable file") << true << false;
+    QTest::newRow("settings store") << true << true;
 }
 
 void FilesTest::credentialsStayPrivate()
 {
-    QFETCH(int, before);
-    QFETCH(bool, ownerOnly);
-    QFETCH(int, after);
+    QFETCH(bool, older);
+    QFETCH(bool, store);
     QTemporaryDir dir;
-    QString path = dir.filePath("list.txt");
-    const auto mode = [&path] {
-        const QFileDevice::Permissions p = QFile::permissions(path);
-        return (p & QFile::ReadOwner ? 0400 : 0) | (p & QFile::WriteOwner ? 0200 : 0) | (p & QFile::ReadGroup ? 040 : 0)
-            | (p & QFile::WriteGroup ? 020 : 0) | (p & QFile::ReadOther ? 04 : 0) | (p & QFile::WriteOther ? 02 : 0);
-    };
-    if (before < 0) {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
-        QCoreApplication::setOrganizationName(QStringLiteral("Quillfen"));
-        path = QSettings().fileName();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillfen"));
+    const QString path = store ? QSettings().fileName() : dir.filePath("list.txt");
+    constexpr auto others = QFile::ReadGroup | QFile::ReadOther;
+    if (older) {
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        writeBytes(path, "");
+        QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | others));
+    }
+    if (store) {
         QVERIFY(ProxyLines().keepSettingsPrivate());
         QSettings().setValue(QStringLiteral("ProxyConfig/savedProxies"), QStringLiteral("[]"));
         QCOMPARE(QSettings().status(), QSettings::NoError);
         QVERIFY(QFile(path).size() > 0);
     } else {
-        if (before > 0) {
-            writeBytes(path, "old");
-            const int owner = before >> 6 & 7;
-            QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions::fromInt(owner << 12 | owner << 8 | (before >> 3 & 7) << 4 | (before & 7))));
-            QCOMPARE(mode(), before);
-        }
-        QVERIFY(m_proxyTest.saveToFile(path, QStringLiteral("socks5://u:p@h:1\n"), ownerOnly));
+        QVERIFY(m_proxyTest.saveToFile(path, QStringLiteral("socks5://u:p@h:1\n"), true));
     }
-    QCOMPARE(mode(), after);
+    QCOMPARE(QFile::permissions(path) & (others | QFile::WriteGroup | QFile::WriteOther), QFileDevice::Permissions());
 }
 
 QTEST_GUILESS_MAIN(FilesTest)

@@ -52,6 +52,11 @@ TestCase {
 
     function cancelled() { return proxyTest.calls.indexOf("cancelAll") >= 0 }
 
+    function details(row) {
+        var r = proxies.get(row)
+        return [r.host, r.port, r.type, r.user, r.password]
+    }
+
     function test_targetUrlFollowsEveryKeystroke() {
         var target = field("targetField")
         compare(target.placeholderText, proxyTest.targetUrl, "the placeholder is the backend's default")
@@ -96,16 +101,6 @@ TestCase {
         mouseClick(field("addButton"))
         compare(H.rowsOf(proxies), seeded.concat([["127.0.0.1", 3128, "unknown", ""]]))
         compare(proxyTest.calls, ["cancelAll"])
-    }
-
-    // Exactly JSON.stringify(data, null, 4), over a longer file too.
-    function test_export() {
-        accept("saveDialog", "export.json")
-        compare(proxyTest.loadFromFile(files.dir + "/export.json"),
-                JSON.stringify([{ host: "127.0.0.1", port: 3128 }, { host: "localhost", port: 8080 }], null, 4))
-        proxies.clear()
-        accept("saveDialog", "export.json")
-        compare(proxyTest.loadFromFile(files.dir + "/export.json"), "[]")
     }
 
     function test_exportThenImport() {
@@ -176,24 +171,20 @@ TestCase {
         compare(message.shown ? message.text : "", data.message || "")
     }
 
-    function details(row) {
-        var r = proxies.get(row)
-        return [r.host, r.port, r.type, r.user, r.password]
-    }
-
-    // Type and credentials are written only when not the default, so a plain
-    // list is written as it always was; a file with credentials is its owner's.
-    function test_exportTypesAndCredentials() {
+    // Exactly JSON.stringify(data, null, 4), type and credentials only when
+    // not the default, so a plain list is written as it always was.
+    function test_export() {
         proxies.append({ host: "127.0.0.5", port: 1080, type: "socks5", user: "u", password: "p:w", status: "alive", response: "" })
         proxies.append({ host: "127.0.0.6", port: 1081, type: "socks4", user: "", password: "", status: "dead", response: "" })
-        accept("saveDialog", "typed.json")
-        var text = proxyTest.loadFromFile(files.dir + "/typed.json")
-        compare(text, JSON.stringify([{ host: "127.0.0.1", port: 3128 }, { host: "localhost", port: 8080 },
+        accept("saveDialog", "export.json")
+        compare(proxyTest.loadFromFile(files.dir + "/export.json"), JSON.stringify([{ host: "127.0.0.1", port: 3128 }, { host: "localhost", port: 8080 },
             { host: "127.0.0.5", port: 1080, type: "socks5", user: "u", password: "p:w" }, { host: "127.0.0.6", port: 1081, type: "socks4" }], null, 4))
         proxies.clear()
-        accept("loadDialog", "typed.json")
-        compare(details(2), ["127.0.0.5", 1080, "socks5", "u", "p:w"])
-        compare(details(3), ["127.0.0.6", 1081, "socks4", "", ""])
+        accept("loadDialog", "export.json")
+        compare([details(2), details(3)], [["127.0.0.5", 1080, "socks5", "u", "p:w"], ["127.0.0.6", 1081, "socks4", "", ""]])
+        proxies.clear()
+        accept("saveDialog", "export.json")
+        compare(proxyTest.loadFromFile(files.dir + "/export.json"), "[]")
     }
 
     // Copy working and Export working write the alive rows as lines; pasted
