@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHostAddress>
+#include <QJSEngine>
 #include <QSettings>
 #include <QStringDecoder>
 #include <QUrl>
@@ -268,18 +269,6 @@ QString formatProxyLines(const QList<ProxyAddress> &entries)
     return text;
 }
 
-QVariantMap ProxyLines::toVariant(const ProxyAddress &entry)
-{
-    QVariantMap map { { QStringLiteral("host"), entry.host }, { QStringLiteral("port"), entry.port } };
-    if (entry.type != ProxyType::Http)
-        map.insert(QStringLiteral("type"), proxyTypeName(entry.type));
-    if (!entry.user.isEmpty())
-        map.insert(QStringLiteral("user"), entry.user);
-    if (!entry.password.isEmpty())
-        map.insert(QStringLiteral("password"), entry.password);
-    return map;
-}
-
 std::optional<ProxyAddress> ProxyLines::fromVariant(const QVariant &variant)
 {
     const QVariantMap map = variant.toMap();
@@ -302,14 +291,32 @@ std::optional<ProxyAddress> ProxyLines::fromVariant(const QVariant &variant)
     return entry;
 }
 
-QVariantMap ProxyLines::parse(const QString &text) const
+QJSValue ProxyLines::parse(const QString &text) const
 {
+    QJSEngine *engine = qjsEngine(this);
+    if (!engine)
+        return QJSValue();
     const ProxyLinesRead read = parseProxyLines(text);
-    QVariantList entries;
-    entries.reserve(read.entries.size());
-    for (const ProxyAddress &entry : read.entries)
-        entries.append(toVariant(entry));
-    return { { QStringLiteral("entries"), entries }, { QStringLiteral("skipped"), read.skipped } };
+    QJSValue entries = engine->newArray(uint(read.entries.size()));
+    const QString host = QStringLiteral("host"), port = QStringLiteral("port"), type = QStringLiteral("type"),
+                  user = QStringLiteral("user"), password = QStringLiteral("password");
+    for (qsizetype i = 0; i < read.entries.size(); ++i) {
+        const ProxyAddress &entry = read.entries.at(i);
+        QJSValue object = engine->newObject();
+        object.setProperty(host, entry.host);
+        object.setProperty(port, entry.port);
+        if (entry.type != ProxyType::Http)
+            object.setProperty(type, proxyTypeName(entry.type));
+        if (!entry.user.isEmpty())
+            object.setProperty(user, entry.user);
+        if (!entry.password.isEmpty())
+            object.setProperty(password, entry.password);
+        entries.setProperty(quint32(i), object);
+    }
+    QJSValue result = engine->newObject();
+    result.setProperty(QStringLiteral("entries"), entries);
+    result.setProperty(QStringLiteral("skipped"), double(read.skipped));
+    return result;
 }
 
 QString ProxyLines::format(const QVariantList &entries) const
