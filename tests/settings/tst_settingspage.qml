@@ -259,9 +259,12 @@ TestCase {
         compare(proxies.count, 3)
     }
 
-    function test_expectedText() {
+    function test_expectedTextAndMessage() {
         typeInto(field("expectedField"), "ok")
         compare(proxyTest.expectedText, "ok")
+        page.showMessage("note")
+        tryCompare(findChild(page, "message"), "visible", true)
+        tryCompare(findChild(page, "message"), "visible", false, 5000, "the message goes away by itself")
     }
 
     // 100,000 entries as Export writes them; the page goes on working with them.
