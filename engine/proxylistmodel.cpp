@@ -1,11 +1,14 @@
 #include "proxylistmodel.h"
 
+#include "proxylines.h"
+
 #include <QJSEngine>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 #include <cctype>
@@ -168,15 +171,21 @@ int portNumber(double port)
     return port >= 0 && port <= 65535 ? int(port) : 0;
 }
 
-// The optional members: a type that names none, or a credential that is not
-// text, reads as the default.
-ProxyListModel::Entry entryFrom(const QJsonObject &element)
+// A credential that is not text reads as none; a type that names none makes
+// the element unreadable, as a null one is, since its proxy could only fail.
+std::optional<ProxyListModel::Entry> entryFrom(const QJsonObject &element)
 {
     ProxyListModel::Entry entry;
+    const QJsonValue type = element.value(QLatin1String("type"));
+    if (!type.isUndefined()) {
+        const std::optional<ProxyType> known = proxyTypeFromName(type.toString());
+        if (!known)
+            return std::nullopt;
+        entry.proxy.type = *known;
+    }
     entry.proxy.host = hostFrom(element.value(QLatin1String("host")));
     entry.port = portFrom(element.value(QLatin1String("port")));
     entry.proxy.port = portNumber(entry.port);
-    entry.proxy.type = proxyTypeFromName(element.value(QLatin1String("type")).toString()).value_or(ProxyType::Http);
     entry.proxy.user = element.value(QLatin1String("user")).toString();
     entry.proxy.password = element.value(QLatin1String("password")).toString();
     entry.status = unknownStatus;
@@ -184,7 +193,8 @@ ProxyListModel::Entry entryFrom(const QJsonObject &element)
 }
 
 // An element of a list: null (or missing, in an object that poses as a list)
-// cannot be read; any other value is a proxy, whose members it may lack.
+// cannot be read, nor can a proxy of an unknown type; any other value is a
+// proxy, whose members it may lack.
 std::optional<ProxyListModel::Entry> elementEntry(const QJsonValue &element)
 {
     if (element.isNull() || element.isUndefined())
@@ -333,9 +343,12 @@ void ProxyListModel::setStatus(Entry &entry, const QString &status)
 
 // A row as the pages hand it over: the members read as a stored list reads
 // them, status and response as given.
-static ProxyListModel::Entry entryFromMap(const QVariantMap &map)
+static ProxyListModel::Entry entryFromMap(QVariantMap map)
 {
-    ProxyListModel::Entry entry = entryFrom(QJsonObject::fromVariantMap(map));
+    // The pages' own rows: a type they do not know is the default one.
+    if (!proxyTypeFromName(map.value(QStringLiteral("type"), QStringLiteral("http")).toString()))
+        map.remove(QStringLiteral("type"));
+    ProxyListModel::Entry entry = *entryFrom(QJsonObject::fromVariantMap(map));
     entry.status = shared(map.value(QStringLiteral("status"), unknownStatus).toString());
     entry.response = map.value(QStringLiteral("response")).toString();
     entry.latency = map.value(QStringLiteral("latency"), -1).toInt();
@@ -378,6 +391,12 @@ QVariantMap ProxyListModel::get(int row) const
     for (auto role = roles.cbegin(); role != roles.cend(); ++role)
         map.insert(QString::fromLatin1(role.value()), data(index(row), role.key()));
     return map;
+}
+
+void ProxyListModel::set(int row, const QVariantMap &values)
+{
+    for (auto value = values.cbegin(); value != values.cend(); ++value)
+        setProperty(row, value.key(), value.value());
 }
 
 void ProxyListModel::setProperty(int row, const QString &role, const QVariant &value)
@@ -499,7 +518,7 @@ ProxyListModel::ReadResult ProxyListModel::read(const QString &text, Reading rea
         for (qsizetype i = 0; i < length; ++i) {
             std::optional<Entry> entry = elementEntry(elementAt(i));
             if (!entry) {
-                result.error = QStringLiteral("element %1 of the list is null").arg(i);
+                result.error = QStringLiteral("element %1 of the list cannot be read").arg(i);
                 return;
             }
             result.entries.append(std::move(*entry));
@@ -533,6 +552,46 @@ ProxyListModel::ReadResult ProxyListModel::read(const QString &text, Reading rea
         readElements(n < length ? n + 1 : n, [&object](qsizetype i) { return object.value(QString::number(i)); });
     }
     return result;
+}
+
+bool ProxyListModel::hasCredentials(bool aliveOnly) const
+{
+    return std::any_of(m_rows.cbegin(), m_rows.cend(), [aliveOnly](const Entry &entry) {
+        return (!aliveOnly || entry.status == aliveStatus) && !(entry.proxy.user.isEmpty() && entry.proxy.password.isEmpty());
+    });
+}
+
+static QString sameProxyKey(const ProxyAddress &proxy)
+{
+    return proxyTypeName(proxy.type) + QChar(0x1f) + proxy.host + QChar(0x1f) + QString::number(proxy.port) + QChar(0x1f)
+        + proxy.user;
+}
+
+QVariantList ProxyListModel::newEntries(const QVariantList &entries) const
+{
+    QSet<QString> known;
+    known.reserve(m_rows.size() + entries.size());
+    for (const Entry &entry : m_rows)
+        known.insert(sameProxyKey(entry.proxy));
+    QVariantList fresh;
+    for (const QVariant &entry : entries) {
+        const QString key = sameProxyKey(entryFromMap(entry.toMap()).proxy);
+        if (!known.contains(key)) {
+            known.insert(key);
+            fresh.append(entry);
+        }
+    }
+    return fresh;
+}
+
+QString ProxyListModel::workingLines() const
+{
+    QList<ProxyAddress> alive;
+    for (const Entry &entry : m_rows) {
+        if (entry.status == aliveStatus)
+            alive.append(entry.proxy);
+    }
+    return formatProxyLines(alive);
 }
 
 bool ProxyListModel::appendStored(const QString &text)

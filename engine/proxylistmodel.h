@@ -54,10 +54,19 @@ public:
     Q_INVOKABLE void append(const QVariantMap &entry);
     Q_INVOKABLE QVariantMap get(int row) const;
     Q_INVOKABLE void setProperty(int row, const QString &role, const QVariant &value);
+    Q_INVOKABLE void set(int row, const QVariantMap &values);
     Q_INVOKABLE void remove(int row, int count = 1);
     Q_INVOKABLE void clear();
 
     Q_INVOKABLE void appendEntries(const QVariantList &entries);
+    // Whether any row (any alive row) carries credentials: a file or store
+    // that holds the list must then be private.
+    Q_INVOKABLE bool hasCredentials(bool aliveOnly = false) const;
+    // Of these entries, those the list does not hold yet (the same type, host,
+    // port and user), each once.
+    Q_INVOKABLE QVariantList newEntries(const QVariantList &entries) const;
+    // The alive proxies as plain-text lines, one each.
+    Q_INVOKABLE QString workingLines() const;
 
     // The list's JSON: compact for the settings store, indented by four spaces
     // for a file, character for character what the script engine's

@@ -179,7 +179,7 @@ static QString localPath(const QString &filePath)
     return url.isLocalFile() ? url.toLocalFile() : filePath;
 }
 
-bool ProxyTest::saveToFile(const QString &filePath, const QString &data)
+bool ProxyTest::saveToFile(const QString &filePath, const QString &data, bool ownerOnly)
 {
     const QString path = localPath(filePath);
 
@@ -189,6 +189,11 @@ bool ProxyTest::saveToFile(const QString &filePath, const QString &data)
     bool written = false;
     // An empty name fails here, before the file layer would warn about it.
     if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        // Before the first byte, on the new file that replaces the old one
+        // (which would hand on the old file's mode). A file system without
+        // modes (FAT) refuses, and the text is written all the same.
+        if (ownerOnly)
+            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
         QTextStream stream(&file);
         stream.setEncoding(QStringConverter::Utf8);
         stream << data;

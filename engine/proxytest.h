@@ -41,7 +41,8 @@ public:
     Q_INVOKABLE void testList(const QList<ProxyAddress> &proxies);
     Q_INVOKABLE void cancelAll();
 
-    Q_INVOKABLE bool saveToFile(const QString &filePath, const QString &data);
+    // ownerOnly: the text holds credentials; the file is readable by its owner only.
+    Q_INVOKABLE bool saveToFile(const QString &filePath, const QString &data, bool ownerOnly = false);
     Q_INVOKABLE QString loadFromFile(const QString &filePath);
 
 signals:

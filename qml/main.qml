@@ -22,13 +22,17 @@ ApplicationWindow {
         property string savedTargetUrl: "https://quillfen.example.net/test.php"
         property bool savedAvoidCache: true
         property int savedTimeoutMs: 15000
+        property string savedExpectedText: ""
     }
 
     function saveModel() {
+        if (globalProxyModel.hasCredentials())
+            ProxyLines.keepSettingsPrivate()
         appSettings.savedProxies = globalProxyModel.toJson()
         appSettings.savedTargetUrl = proxyTest.targetUrl
         appSettings.savedAvoidCache = proxyTest.avoidCache
         appSettings.savedTimeoutMs = proxyTest.timeoutMs
+        appSettings.savedExpectedText = proxyTest.expectedText
     }
 
     function loadModel() {
@@ -39,10 +43,14 @@ ApplicationWindow {
         // damaged store and gives way to the default.
         var timeoutMs = appSettings.savedTimeoutMs
         proxyTest.setTimeoutMs(timeoutMs >= 1000 && timeoutMs <= 60000 ? timeoutMs : 15000)
+        proxyTest.setExpectedText(appSettings.savedExpectedText)
 
         // An unreadable list falls back to the defaults, after whatever was read.
         if (appSettings.savedProxies === "" || !globalProxyModel.appendStored(appSettings.savedProxies))
             generateDefaults()
+        // A store written before it was kept private.
+        if (globalProxyModel.hasCredentials())
+            ProxyLines.keepSettingsPrivate()
     }
 
     function generateDefaults() {
@@ -50,6 +58,9 @@ ApplicationWindow {
             globalProxyModel.append({
                 host: "192.168.1." + i,
                 port: 3128,
+                type: "http",
+                user: "",
+                password: "",
                 status: "unknown",
                 response: "",
                 latency: -1
@@ -62,6 +73,25 @@ ApplicationWindow {
         id: stackView
         anchors.fill: parent
         initialItem: splashComponent
+    }
+
+    // A list file dropped anywhere on the window is imported as Import does,
+    // on the settings page (opened for it when the grid is shown).
+    DropArea {
+        anchors.fill: parent
+        onDropped: function(drop) {
+            if (drop.hasUrls && drop.urls.length > 0)
+                window.importDropped(drop.urls[0])
+            drop.accept()
+        }
+    }
+
+    function importDropped(url) {
+        var page = stackView.currentItem
+        if (page && page.settingsClicked !== undefined)
+            page = stackView.push(settingsComponent)
+        if (page && page.importFrom !== undefined)
+            page.importFrom(url)
     }
 
     Component {

@@ -1,6 +1,8 @@
+#include "proxylines.h"
 #include "proxytest.h"
 
 #include <QDir>
+#include <QSettings>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -76,6 +78,8 @@ private slots:
     void readMissingFile();
     void readSizeLimit_data();
     void readSizeLimit();
+    void credentialsStayPrivate_data();
+    void credentialsStayPrivate();
 
 private:
     ProxyTest m_proxyTest;
@@ -264,6 +268,43 @@ void FilesTest::readSizeLimit()
     QCOMPARE(log.lines(), read ? QStringList() : QStringList(loadLine(path)));
     if (size >= 0)
         QVERIFY(QFile::remove(path));
+}
+
+// Export with credentials creates the file for its owner alone, also over an
+// older file that others could read; the settings store, once made private,
+// stays so when it is rewritten.
+void FilesTest::credentialsStayPrivate_data()
+{
+    QTest::addColumn<bool>("older"); // a file others can read is there first
+    QTest::addColumn<bool>("store");
+    QTest::newRow("new file") << false << false;
+    QTest::newRow("over a readable file") << true << false;
+    QTest::newRow("settings store") << true << true;
+}
+
+void FilesTest::credentialsStayPrivate()
+{
+    QFETCH(bool, older);
+    QFETCH(bool, store);
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillfen"));
+    const QString path = store ? QSettings().fileName() : dir.filePath("list.txt");
+    constexpr auto others = QFile::ReadGroup | QFile::ReadOther;
+    if (older) {
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        writeBytes(path, "");
+        QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | others));
+    }
+    if (store) {
+        QVERIFY(ProxyLines().keepSettingsPrivate());
+        QSettings().setValue(QStringLiteral("ProxyConfig/savedProxies"), QStringLiteral("[]"));
+        QCOMPARE(QSettings().status(), QSettings::NoError);
+        QVERIFY(QFile(path).size() > 0);
+    } else {
+        QVERIFY(m_proxyTest.saveToFile(path, QStringLiteral("socks5://u:p@h:1\n"), true));
+    }
+    QCOMPARE(QFile::permissions(path) & (others | QFile::WriteGroup | QFile::WriteOther), QFileDevice::Permissions());
 }
 
 QTEST_GUILESS_MAIN(FilesTest)

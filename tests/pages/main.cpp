@@ -28,6 +28,7 @@ class FakeProxyTest : public QObject
     Q_PROPERTY(QString targetUrl MEMBER m_targetUrl WRITE setTargetUrl NOTIFY targetUrlChanged)
     Q_PROPERTY(bool avoidCache MEMBER m_avoidCache WRITE setAvoidCache NOTIFY avoidCacheChanged)
     Q_PROPERTY(int timeoutMs MEMBER m_timeoutMs WRITE setTimeoutMs NOTIFY timeoutMsChanged)
+    Q_PROPERTY(QString expectedText MEMBER m_expectedText WRITE setExpectedText NOTIFY expectedTextChanged)
     Q_PROPERTY(QStringList calls MEMBER m_calls NOTIFY callsChanged)
     Q_PROPERTY(QVariantList lastProxies MEMBER m_lastProxies NOTIFY callsChanged)
 
@@ -35,6 +36,7 @@ public:
     Q_INVOKABLE void setTargetUrl(const QString &url) { set(m_targetUrl, url, &FakeProxyTest::targetUrlChanged, "setTargetUrl"); }
     Q_INVOKABLE void setAvoidCache(bool avoid) { set(m_avoidCache, avoid, &FakeProxyTest::avoidCacheChanged, "setAvoidCache"); }
     Q_INVOKABLE void setTimeoutMs(int ms) { set(m_timeoutMs, ms, &FakeProxyTest::timeoutMsChanged, "setTimeoutMs"); }
+    Q_INVOKABLE void setExpectedText(const QString &text) { set(m_expectedText, text, &FakeProxyTest::expectedTextChanged, "setExpectedText"); }
     Q_INVOKABLE void testList(const QList<ProxyAddress> &proxies)
     {
         m_lastProxies.clear();
@@ -43,7 +45,7 @@ public:
         record("testList");
     }
     Q_INVOKABLE void cancelAll() { record("cancelAll"); }
-    Q_INVOKABLE bool saveToFile(const QString &path, const QString &data) { return m_files.saveToFile(path, data); }
+    Q_INVOKABLE bool saveToFile(const QString &path, const QString &data, bool ownerOnly = false) { return m_files.saveToFile(path, data, ownerOnly); }
     Q_INVOKABLE QString loadFromFile(const QString &path) { return m_files.loadFromFile(path); }
 
     // Back to the backend's defaults, with no calls recorded.
@@ -52,6 +54,7 @@ public:
         setTargetUrl(QString::fromLatin1(ProxyTest::defaultTargetUrl));
         setAvoidCache(true);
         setTimeoutMs(15000);
+        setExpectedText(QString());
         m_calls.clear();
         m_lastProxies.clear();
         emit callsChanged();
@@ -63,6 +66,7 @@ signals:
     void targetUrlChanged();
     void avoidCacheChanged();
     void timeoutMsChanged();
+    void expectedTextChanged();
     void callsChanged(); // for testList, from inside it, before it returns
 
 private:
@@ -83,6 +87,7 @@ private:
     QString m_targetUrl { QString::fromLatin1(ProxyTest::defaultTargetUrl) };
     bool m_avoidCache { true };
     int m_timeoutMs { 15000 };
+    QString m_expectedText;
     QStringList m_calls;
     QVariantList m_lastProxies;
 };
@@ -121,6 +126,10 @@ public:
         QDir().mkpath(folder ? fileName : QFileInfo(fileName).path());
         if (!bytes.isNull())
             write(fileName, bytes.toString());
+    }
+    Q_INVOKABLE bool storeIsPrivate() const
+    {
+        return !(QFile::permissions(QSettings().fileName()) & (QFile::ReadGroup | QFile::ReadOther));
     }
     // As text, the way the store keeps every value on disk.
     Q_INVOKABLE QString stored(const QString &key) const

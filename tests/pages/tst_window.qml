@@ -77,6 +77,8 @@ TestCase {
             { tag: "JSON object", list: "{\"host\":\"127.0.0.11\",\"port\":8080}", rows: [] },
             { tag: "second element null", list: "[{\"host\":\"127.0.0.11\",\"port\":8080},null]",
               rows: [first].concat(defaultRows()), saved: compactJson([first].concat(defaultRows())) },
+            { tag: "second element of an unknown type", list: "[{\"host\":\"127.0.0.11\",\"port\":8080},{\"host\":\"h\",\"port\":1,\"type\":\"ftp\"}]",
+              rows: [first].concat(defaultRows()), saved: compactJson([first].concat(defaultRows())) },
             { tag: "indented, members reordered", list: "[\n    {\n        \"port\": 8080,\n        \"host\": \"127.0.0.11\"\n    }\n]" },
             { tag: "list a JSON string", list: "\"ab\"", rows: [] },
             { tag: "list of odd members", list: "[{\"host\":5,\"port\":\"x\"},{\"host\":\"h\",\"port\":\"81\"},{}]",
@@ -130,8 +132,21 @@ TestCase {
                     [defaultTarget, "true", "15000"])
     }
 
-    // Back from the settings page saves the list and the three settings; a
-    // restart shows them again, every row "unknown".
+    // A file dropped on the grid opens the settings page with the file imported.
+    function test_dropImports() {
+        files.freshStore(ini())
+        open()
+        waitForGrid()
+        verify(files.write(files.dir + "/dropped.txt", "socks5://127.0.0.12:1080\n127.0.0.13:8080\n"))
+        win.importDropped(files.dir + "/dropped.txt")
+        tryVerify(function() { return stack().depth === 2 && !stack().busy })
+        compare(H.rowsOf(proxyModel()), [["127.0.0.12", 1080, "unknown", ""], ["127.0.0.13", 8080, "unknown", ""]])
+        compare(proxyModel().get(0).type, "socks5")
+    }
+
+    // Back from the settings page saves the list and the four settings (a
+    // store that holds a password readable by its owner alone); a restart
+    // shows them again, every row "unknown".
     function test_backSavesAndRestartForgetsStatus() {
         var stored = "[{\"host\":\"127.0.0.11\",\"port\":8080},{\"host\":\"127.0.0.12\",\"port\":8081}]"
         files.freshStore(ini({ savedProxies: quoted(stored) }))
@@ -149,24 +164,32 @@ TestCase {
         findChild(settings, "targetField").text = "http://127.0.0.1:9/other.php"
         mouseClick(findChild(settings, "addButton"))
         model.setProperty(1, "port", 9090)
+        model.set(2, { type: "socks5", user: "u", password: "p" })
         proxyTest.setAvoidCache(true)
         proxyTest.setTimeoutMs(5000)
+        proxyTest.setExpectedText("ok")
         wait(700)
         compare(files.stored("savedProxies"), stored, "nothing is saved before Back")
+        verify(!files.storeIsPrivate())
 
         mouseClick(findChild(settings, "backButton"))
         tryVerify(function() { return stack().depth === 1 && !stack().busy })
         compare(stack().currentItem, grid)
         compare(H.rowsOf(model).map(function(r) { return r[2] }), ["alive", "timeout", "unknown"])
-        var saved = "[{\"host\":\"127.0.0.11\",\"port\":8080},{\"host\":\"127.0.0.12\",\"port\":9090},{\"host\":\"127.0.0.1\",\"port\":3128}]"
+        var saved = "[{\"host\":\"127.0.0.11\",\"port\":8080},{\"host\":\"127.0.0.12\",\"port\":9090},"
+            + "{\"host\":\"127.0.0.1\",\"port\":3128,\"type\":\"socks5\",\"user\":\"u\",\"password\":\"p\"}]"
         tryVerify(function() { return files.stored("savedProxies") === saved }, 5000, files.stored("savedProxies"))
-        compare([files.stored("savedTargetUrl"), files.stored("savedAvoidCache"), files.stored("savedTimeoutMs")],
-                ["http://127.0.0.1:9/other.php", "true", "5000"])
+        compare([files.stored("savedTargetUrl"), files.stored("savedAvoidCache"), files.stored("savedTimeoutMs"), files.stored("savedExpectedText")],
+                ["http://127.0.0.1:9/other.php", "true", "5000", "ok"])
+        verify(files.storeIsPrivate())
 
         close()
         open()
         compare(H.rowsOf(proxyModel()), [["127.0.0.11", 8080, "unknown", ""], ["127.0.0.12", 9090, "unknown", ""],
                                          ["127.0.0.1", 3128, "unknown", ""]])
-        compare([proxyTest.targetUrl, proxyTest.avoidCache, proxyTest.timeoutMs], ["http://127.0.0.1:9/other.php", true, 5000])
+        var last = proxyModel().get(2)
+        compare([last.type, last.user, last.password], ["socks5", "u", "p"])
+        compare([proxyTest.targetUrl, proxyTest.avoidCache, proxyTest.timeoutMs, proxyTest.expectedText],
+                ["http://127.0.0.1:9/other.php", true, 5000, "ok"])
     }
 }

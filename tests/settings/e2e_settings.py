@@ -55,7 +55,7 @@ def test(s):
     window.wait("the imported rows", lambda: s.rows() == EXPORTED)
 
     expected = {"savedProxies": json.dumps(LIST, separators=(",", ":")), "savedTargetUrl": "http://127.0.0.1:9/test.php",
-                "savedAvoidCache": "true", "savedTimeoutMs": "20000"}
+                "savedAvoidCache": "true", "savedTimeoutMs": "20000", "savedExpectedText": ""}
     s.press("Back")
     window.wait("the saved settings", lambda: window.stored(s.conf) == expected)
     s.close_window()
