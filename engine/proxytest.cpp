@@ -56,6 +56,14 @@ void ProxyTest::setTimeoutMs(int ms)
     emit timeoutMsChanged();
 }
 
+void ProxyTest::setExpectedText(const QString &text)
+{
+    if (text == m_expectedText)
+        return;
+    m_expectedText = text;
+    emit expectedTextChanged();
+}
+
 void ProxyTest::testAll(const QVariantList &proxies)
 {
     cancelAll();
@@ -63,8 +71,11 @@ void ProxyTest::testAll(const QVariantList &proxies)
     m_runList.reserve(proxies.size());
     for (const QVariant &element : proxies) {
         const QVariantMap map = element.toMap();
-        m_runList.append({ map.value(QStringLiteral("host")).toString(),
-                           map.value(QStringLiteral("port")).toInt() });
+        // A missing or unknown type is plain HTTP, as every list was before the other types.
+        m_runList.append({ map.value(QStringLiteral("host")).toString(), map.value(QStringLiteral("port")).toInt(),
+                           proxyTypeFromName(map.value(QStringLiteral("type")).toString()).value_or(ProxyType::Http),
+                           map.value(QStringLiteral("user")).toString(),
+                           map.value(QStringLiteral("password")).toString() });
     }
 
     for (int i = 0; i < m_runList.size(); ++i) {

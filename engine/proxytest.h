@@ -21,6 +21,7 @@ class ProxyTest : public QObject
     Q_PROPERTY(QString targetUrl READ targetUrl WRITE setTargetUrl NOTIFY targetUrlChanged)
     Q_PROPERTY(bool avoidCache READ avoidCache WRITE setAvoidCache NOTIFY avoidCacheChanged)
     Q_PROPERTY(int timeoutMs READ timeoutMs WRITE setTimeoutMs NOTIFY timeoutMsChanged)
+    Q_PROPERTY(QString expectedText READ expectedText WRITE setExpectedText NOTIFY expectedTextChanged)
 
 public:
     static constexpr auto defaultTargetUrl = "https://quillfen.example.net/test.php";
@@ -31,10 +32,12 @@ public:
     QString targetUrl() const { return m_targetUrl; }
     bool avoidCache() const { return m_avoidCache; }
     int timeoutMs() const { return m_timeoutMs; }
+    QString expectedText() const { return m_expectedText; }
 
     Q_INVOKABLE void setTargetUrl(const QString &url);
     Q_INVOKABLE void setAvoidCache(bool avoid);
     Q_INVOKABLE void setTimeoutMs(int ms);
+    Q_INVOKABLE void setExpectedText(const QString &text);
 
     Q_INVOKABLE void testAll(const QVariantList &proxies);
     Q_INVOKABLE void cancelAll();
@@ -48,6 +51,10 @@ signals:
     void targetUrlChanged();
     void avoidCacheChanged();
     void timeoutMsChanged();
+    void expectedTextChanged();
+    // Once for each "alive" probe, just before its proxyResult: from the start
+    // of the connection to the proxy to the complete answer.
+    void proxyLatency(int index, int milliseconds);
 
 private:
     void startRequest(int index, const ProxyAddress &entry, int generation, const QList<QHostAddress> &addresses);
@@ -64,6 +71,7 @@ private:
     QString m_targetUrl { QString::fromLatin1(defaultTargetUrl) };
     bool m_avoidCache { true };
     int m_timeoutMs { 15000 };
+    QString m_expectedText;
     QList<ProxyAddress> m_runList;
     int m_generation { 0 };
     std::unique_ptr<ProbeEngine> m_engine; // carries the probes of the current run

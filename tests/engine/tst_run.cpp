@@ -4,13 +4,11 @@
 #include "proxytest.h"
 
 #include <QDateTime>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
+#include <QDir>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
@@ -45,15 +43,25 @@ QList<QVariantList> normalised(const QList<QVariantList> &results)
     return out;
 }
 
-// True once no probe object of ProxyTest is left, after deferred deletions ran.
-bool idle(ProxyTest &pt)
+// The sockets the process holds: every probe in flight holds one.
+int openSockets()
 {
-    return QTest::qWaitFor([&] {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return pt.findChildren<QNetworkAccessManager *>().isEmpty() && pt.findChildren<QNetworkReply *>().isEmpty()
-            && pt.findChildren<QTimer *>().isEmpty();
-    }, 10000);
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    const QStringList names = fds.entryList(QDir::System | QDir::NoDotAndDotDot);
+    return int(std::count_if(names.cbegin(), names.cend(),
+                             [&](const QString &fd) { return QFile::symLinkTarget(fds.filePath(fd)).contains("socket:["); }));
 }
+
+// Once deferred deletions ran, the run has left no socket open, as counted
+// before it started.
+#define QVERIFY_IDLE(pt, socketsBefore)                                                                             \
+    do {                                                                                                           \
+        QTest::qWaitFor([&] {                                                                                      \
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);                                   \
+            return openSockets() <= socketsBefore;                                                                 \
+        }, 10000);                                                                                                 \
+        QCOMPARE(openSockets(), socketsBefore);                                                                    \
+    } while (false)
 
 QByteArray requestTarget(const QByteArray &head) { return head.left(head.indexOf("\r\n")).split(' ').value(1); }
 
@@ -102,7 +110,7 @@ private slots:
     void outcomes()
     {
         Peer b300("record-proxy", { "--body", "\n" + zh300 + " " }), b301("record-proxy", { "--body", zh300 + "z" }),
-            empty("record-proxy", { "--body", "" }), auth("auth-proxy"), silent("silent");
+            empty("record-proxy", { "--body", "" }), auth("tinyproxy", { "--user", "quillfen", "--password", "secret" }), silent("silent");
         for (const Peer *p : { &b300, &b301, &empty, &auth, &silent })
             QVERIFY(p->isRunning());
         ProxyTest pt;
@@ -120,6 +128,7 @@ private slots:
                                      QVariant("127.0.0.1"),
                                      QVariant(QVariantList { "127.0.0.1", tinyproxy->port() }),
                                      viaTinyproxy() };
+        const int sockets = openSockets();
         const QList<QVariantList> results = run(pt, proxies, 1500);
         QCOMPARE(results.size(), 2 * proxies.size());
         for (int i = 0; i < proxies.size(); ++i)
@@ -135,7 +144,7 @@ private slots:
             outcome(10, "dns_fail", "", "DNS fail"), outcome(11, "alive", hello),
         };
         QCOMPARE(finals, expected);
-        QVERIFY(idle(pt));
+        QVERIFY_IDLE(pt, sockets);
     }
 
     // Through tinyproxy to the targets: HTTP status, TLS with a self-signed certificate, redirects.
@@ -247,6 +256,7 @@ private slots:
         QFETCH(bool, inFlight);
         QFETCH(QString, next);
         Peer silent("silent", {}, true);
+        const int sockets = openSockets();
         auto pt = std::make_unique<ProxyTest>();
         pt->setTargetUrl(target->url());
         pt->setTimeoutMs(3000);
@@ -268,7 +278,9 @@ private slots:
                                                                 : QList<QVariantList>());
         QCOMPARE(silent.requests().size(), inFlight ? 2 : 0);
         if (pt)
-            QVERIFY(idle(*pt));
+            QVERIFY_IDLE(*pt, sockets);
+        else
+            QCOMPARE(openSockets(), sockets);
     }
 
     // Settings changed after testAll reach the probes whose look-up has not completed.
