@@ -197,4 +197,50 @@ void Reply::check()
         m_state = State::Done;
 }
 
+Handshake::Handshake(bool socks5, const QString &user, const QString &password, const QString &host, quint16 port,
+                     quint32 ipv4)
+    : m_socks5(socks5), m_user(user), m_password(password), m_host(host), m_port(port), m_ipv4(ipv4)
+{
+}
+
+QByteArray Handshake::connectRequest()
+{
+    m_step = Step::Connect;
+    m_reply = Reply(m_socks5 ? Reply::Form::Connect5 : Reply::Form::Connect4);
+    const QByteArray request = m_socks5 ? connect5(m_host, m_port) : connect4(m_ipv4, m_host, m_port, m_user);
+    if (request.isEmpty())
+        m_error = QStringLiteral("Target host name too long for SOCKS");
+    return request;
+}
+
+QByteArray Handshake::start()
+{
+    if (!m_socks5)
+        return connectRequest();
+    const bool credentials = !m_user.isEmpty() || !m_password.isEmpty();
+    m_reply = Reply(Reply::Form::Method, credentials);
+    return greeting(credentials);
+}
+
+QByteArray Handshake::feed(const char *data, qsizetype size)
+{
+    m_reply.feed(data, size);
+    if (m_reply.state() != Reply::State::Done)
+        return {};
+    if (m_step == Step::Method && m_reply.usePassword()) {
+        m_step = Step::Auth;
+        m_reply = Reply(Reply::Form::Auth);
+        const QByteArray request = authentication(m_user, m_password);
+        if (request.isEmpty())
+            m_error = QStringLiteral("Credentials too long for SOCKS5");
+        return request;
+    }
+    return m_step == Step::Connect ? QByteArray() : connectRequest();
+}
+
+void Handshake::finish()
+{
+    m_reply.finish();
+}
+
 } // namespace Socks

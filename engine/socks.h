@@ -56,4 +56,35 @@ private:
     QString m_error;
 };
 
+// One probe's way through a SOCKS proxy up to the open tunnel: the greeting,
+// the credentials when asked for, then CONNECT, each reply read through Reply.
+class Handshake
+{
+public:
+    // `socks5`, else SOCKS4 (4a when `ipv4` is 0); `host` and `port` name the target.
+    Handshake(bool socks5, const QString &user, const QString &password, const QString &host, quint16 port,
+              quint32 ipv4);
+
+    QByteArray start(); // the first message; empty when it cannot be made (failed())
+    // Bytes from the proxy; returns the next message to send, if any.
+    QByteArray feed(const char *data, qsizetype size);
+    void finish(); // the proxy closed the connection
+
+    bool done() const { return m_reply.state() == Reply::State::Done && m_step == Step::Connect; }
+    bool failed() const { return !m_error.isEmpty() || m_reply.state() == Reply::State::Failed; }
+    QString error() const { return m_error.isEmpty() ? m_reply.error() : m_error; }
+
+private:
+    enum class Step { Method, Auth, Connect };
+    QByteArray connectRequest();
+
+    bool m_socks5;
+    QString m_user, m_password, m_host;
+    quint16 m_port;
+    quint32 m_ipv4;
+    Step m_step { Step::Method };
+    Reply m_reply { Reply::Form::Method };
+    QString m_error;
+};
+
 } // namespace Socks

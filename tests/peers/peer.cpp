@@ -314,6 +314,12 @@ const QList<Mode> &modes()
                     + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
               c.socket->disconnectFromHost();
           } },
+        { "split", "200 with --body, its second half 300 ms after the first", false,
+          [](Conn &c, const Request &) {
+              const QByteArray body = bodyOr("Hello through the proxy");
+              c.raw("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body.left(body.size() / 2));
+              QTimer::singleShot(300, c.socket, [c, body] { c.raw(body.mid(body.size() / 2)); });
+          } },
         { "redirect-loop", "302 to the very URL requested, every time", false,
           [](Conn &c, const Request &r) { c.reply(302, "Found", "", "Location: " + r.target + "\r\n"); } },
     };
