@@ -229,8 +229,8 @@ void serveSocks(QTcpSocket *socket, const SocksMode &mode)
     auto answer = [socket, &mode](const QByteArray &bytes, bool last = true) {
         if (bytes.isEmpty())
             return;
-        if (!last && mode.then != SocksMode::Close)
-            return void(socket->write(bytes));
+        if (!last && (mode.then != SocksMode::Close || !mode.reply5.isEmpty()))
+            return void(socket->write(bytes)); // the method, with more to come
         if (mode.then == SocksMode::Endless)
             return stream(socket, bytes, QByteArray(4096, 'e'), -1);
         socket->write(bytes);
