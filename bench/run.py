@@ -712,7 +712,7 @@ def write_socks_section(path, records):
         return median([r.get(field) for r in records if r["kind"] == kind and r["n"] == n and r.get("complete")])
     lines = ["", "## SOCKS5", "",
              "The headless driver over the same fleet, whose proxies also speak SOCKS5 (no authentication, "
-             "CONNECT by domain name, then the GET through the tunnel), alternating with HTTP runs in the same "
+             "CONNECT to the target, then the GET through the tunnel), alternating with HTTP runs in the same "
              "session. Medians of the runs.", "",
              "| N | type | time (median) | peak RSS | CPU |", "|---|---|---|---|---|"]
     for n in SOCKS_NS:
