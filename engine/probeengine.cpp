@@ -1,51 +1,26 @@
 #include "probeengine.h"
 
-#include <QSocketNotifier>
+#include "platformnet.h"
+#include "socketwatcher.h"
+
 #include <QSslSocket>
 #include <QTimerEvent>
 
-#include <cerrno>
-#include <cstring>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/epoll.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
 constexpr int maxRedirects = 50; // as many as Qt's network stack follows
-constexpr int eventBatch = 256;
 constexpr qint64 sliceMs = 8; // hand control back to the event loop this often
 constexpr qsizetype readChunk = 16 * 1024;
 constexpr qsizetype readBudget = 256 * 1024; // per probe and wake-up, so no peer starves the rest
 constexpr qsizetype tlsBuffer = 64 * 1024; // what a TLS socket may hold, before and after decryption
 
-// A desktop session often starts programs with a soft limit of 1024 open
-// files; every probe in flight holds one. Take what the hard limit allows.
-int openFileLimit()
-{
-    rlimit limit {};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return 1024;
-    if (limit.rlim_cur < limit.rlim_max) {
-        rlimit raised = limit;
-        raised.rlim_cur = limit.rlim_max;
-        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
-            limit = raised;
-    }
-    return limit.rlim_cur == RLIM_INFINITY ? 1 << 20 : int(qMin<rlim_t>(limit.rlim_cur, 1 << 20));
-}
-
 QString systemError(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return PlatformNet::errorText(error);
 }
 
 QString connectError(int error)
 {
-    if (error == ECONNREFUSED)
+    if (PlatformNet::classify(error) == PlatformNet::Error::Refused)
         return QStringLiteral("Connection to proxy refused");
     return QStringLiteral("Connection to proxy failed: %1").arg(systemError(error));
 }
@@ -104,7 +79,7 @@ struct ProbeEngine::Probe
     int nextAddress { 0 };
     int lastError { 0 };
     Phase phase { Phase::Queued };
-    int fd { -1 };
+    PlatformNet::Socket fd { PlatformNet::invalidSocket };
     QSslSocket *tls { nullptr };
     QByteArray out;
     qsizetype sent { 0 };
@@ -116,33 +91,16 @@ struct ProbeEngine::Probe
 
 ProbeEngine::ProbeEngine(QObject *parent)
     : QObject(parent)
-    , m_openLimit(qMax(16, openFileLimit() - 256))
+    , m_watcher(SocketWatcher::create(
+          [this](quint64 key, quint32 events) { onSocketEvent(int(key >> 32), quint32(key), events); }, this))
+    , m_openLimit(qMax(16, PlatformNet::openFileLimit() - 256))
 {
     m_clock.start();
-}
-
-// Made with the first probe: the engine may be built before the application
-// object, and a socket notifier needs the thread's event dispatcher.
-bool ProbeEngine::ensureEpoll()
-{
-    if (m_notifier)
-        return true;
-    if (m_epoll < 0)
-        m_epoll = epoll_create1(EPOLL_CLOEXEC);
-    if (m_epoll < 0) {
-        qWarning("Cannot create an epoll set: %s", std::strerror(errno));
-        return false;
-    }
-    m_notifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &ProbeEngine::onEvents);
-    return true;
 }
 
 ProbeEngine::~ProbeEngine()
 {
     abortAll();
-    if (m_epoll >= 0)
-        ::close(m_epoll);
 }
 
 int ProbeEngine::freeSlot()
@@ -183,7 +141,7 @@ void ProbeEngine::begin(int slot)
         conclude(slot, Outcome::Dead, unknownProtocol(probe.url));
         return;
     }
-    if (!ensureEpoll()) {
+    if (!m_watcher->ready()) {
         conclude(slot, Outcome::Dead, QStringLiteral("Network unavailable"));
         return;
     }
@@ -196,29 +154,14 @@ bool ProbeEngine::connectNext(Probe &probe)
     const QList<QHostAddress> &addresses = probe.request.proxyAddresses;
     while (probe.nextAddress < addresses.size()) {
         const QHostAddress &address = addresses.at(probe.nextAddress++);
-        sockaddr_storage storage {};
-        socklen_t length = 0;
-        if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-            auto *in = reinterpret_cast<sockaddr_in *>(&storage);
-            in->sin_family = AF_INET;
-            in->sin_port = htons(probe.request.proxyPort);
-            in->sin_addr.s_addr = htonl(address.toIPv4Address());
-            length = sizeof(sockaddr_in);
-        } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-            auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
-            in6->sin6_family = AF_INET6;
-            in6->sin6_port = htons(probe.request.proxyPort);
-            const Q_IPV6ADDR bytes = address.toIPv6Address();
-            std::memcpy(&in6->sin6_addr, bytes.c, 16);
-            in6->sin6_scope_id = address.scopeId().toUInt();
-            length = sizeof(sockaddr_in6);
-        } else {
+        if (address.protocol() != QAbstractSocket::IPv4Protocol
+            && address.protocol() != QAbstractSocket::IPv6Protocol)
             continue;
-        }
-        const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            probe.lastError = errno;
-            if (errno == EMFILE || errno == ENFILE) {
+        int error = 0;
+        const PlatformNet::Socket fd = PlatformNet::connectTo(address, probe.request.proxyPort, &error);
+        if (fd == PlatformNet::invalidSocket) {
+            probe.lastError = error;
+            if (PlatformNet::classify(error) == PlatformNet::Error::OutOfDescriptors) {
                 // Out of descriptors after all: wait for a probe in flight to end.
                 --probe.nextAddress;
                 if (m_open > 0) {
@@ -232,29 +175,21 @@ bool ProbeEngine::connectNext(Probe &probe)
             }
             continue;
         }
-        if (::connect(fd, reinterpret_cast<sockaddr *>(&storage), length) != 0 && errno != EINPROGRESS) {
-            probe.lastError = errno;
-            ::close(fd);
-            continue;
-        }
         probe.fd = fd;
         probe.connection = ++m_serial;
         probe.phase = Probe::Phase::Connecting;
         ++m_open;
-        watch(probe, EPOLLOUT, true);
+        watch(probe, PlatformNet::Writable, true);
         return true;
     }
     if (addresses.isEmpty())
-        probe.lastError = EHOSTUNREACH;
+        probe.lastError = PlatformNet::unreachableError();
     return false;
 }
 
 void ProbeEngine::watch(Probe &probe, quint32 events, bool add)
 {
-    epoll_event event {};
-    event.events = events;
-    event.data.u64 = quint64(probe.slot) << 32 | probe.connection;
-    epoll_ctl(m_epoll, add ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, probe.fd, &event);
+    m_watcher->watch(probe.fd, events, quint64(probe.slot) << 32 | probe.connection, add);
 }
 
 ProbeEngine::Probe *ProbeEngine::current(int slot, quint32 connection) const
@@ -265,39 +200,15 @@ ProbeEngine::Probe *ProbeEngine::current(int slot, quint32 connection) const
     return probe && probe->connection == connection ? probe : nullptr;
 }
 
-void ProbeEngine::onEvents()
-{
-    // Level-triggered: whatever this call leaves unread is reported again on
-    // the next pass of the event loop, so it may stop after any event and
-    // let the window paint between slices.
-    epoll_event events[eventBatch];
-    QElapsedTimer slice;
-    slice.start();
-    int count = 0;
-    do {
-        count = epoll_wait(m_epoll, events, eventBatch, 0);
-        for (int i = 0; i < count; ++i) {
-            // A handler may have ended or replaced a probe named later in the
-            // batch; onSocketEvent finds those by their connection serial.
-            onSocketEvent(int(events[i].data.u64 >> 32), quint32(events[i].data.u64), events[i].events);
-            if (slice.elapsed() >= sliceMs)
-                break;
-        }
-    } while (count == eventBatch && slice.elapsed() < sliceMs);
-}
-
 void ProbeEngine::onSocketEvent(int slot, quint32 connection, quint32 events)
 {
     Probe *probe = current(slot, connection);
-    if (!probe || probe->fd < 0)
+    if (!probe || probe->fd == PlatformNet::invalidSocket)
         return;
     switch (probe->phase) {
     case Probe::Phase::Connecting: {
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (getsockopt(probe->fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-            error = errno;
-        if (error == 0 && !(events & (EPOLLERR | EPOLLHUP))) {
+        const int error = PlatformNet::pendingError(probe->fd);
+        if (error == 0 && !(events & PlatformNet::Broken)) {
             probe->phase = Probe::Phase::Sending;
             probe->out = probe->tunnelled()
                 ? "CONNECT " + hostAndPort(probe->url, true) + " HTTP/1.1\r\nHost: " + hostAndPort(probe->url, true)
@@ -309,7 +220,7 @@ void ProbeEngine::onSocketEvent(int slot, quint32 connection, quint32 events)
             sendSome(slot);
             return;
         }
-        probe->lastError = error ? error : ECONNREFUSED;
+        probe->lastError = error ? error : PlatformNet::refusedError();
         closeConnection(*probe);
         if (!connectNext(*probe))
             conclude(slot, Outcome::Dead, connectError(probe->lastError));
@@ -332,25 +243,27 @@ void ProbeEngine::sendSome(int slot)
 {
     Probe &probe = *m_probes[slot];
     while (probe.sent < probe.out.size()) {
-        const ssize_t n = ::send(probe.fd, probe.out.constData() + probe.sent, size_t(probe.out.size() - probe.sent),
-                                 MSG_NOSIGNAL);
+        int error = 0;
+        const qint64 n = PlatformNet::send(probe.fd, probe.out.constData() + probe.sent, probe.out.size() - probe.sent,
+                                           &error);
         if (n > 0) {
             probe.sent += n;
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            watch(probe, EPOLLOUT, false);
+        const PlatformNet::Error kind = n < 0 ? PlatformNet::classify(error) : PlatformNet::Error::Other;
+        if (kind == PlatformNet::Error::WouldBlock) {
+            watch(probe, PlatformNet::Writable, false);
             return;
         }
-        if (n < 0 && errno == EINTR)
+        if (kind == PlatformNet::Error::Interrupted)
             continue;
-        conclude(slot, Outcome::Dead, QStringLiteral("Connection to proxy closed: %1").arg(systemError(errno)));
+        conclude(slot, Outcome::Dead, QStringLiteral("Connection to proxy closed: %1").arg(systemError(error)));
         return;
     }
     probe.out.clear();
     probe.phase = probe.tunnelled() ? Probe::Phase::Tunnel : Probe::Phase::Receiving;
     probe.response = std::make_unique<HttpResponse>(probe.phase == Probe::Phase::Tunnel);
-    watch(probe, EPOLLIN | EPOLLRDHUP, false);
+    watch(probe, PlatformNet::Readable, false);
 }
 
 void ProbeEngine::readSome(int slot)
@@ -360,20 +273,22 @@ void ProbeEngine::readSome(int slot)
     qsizetype budget = readBudget;
     while (budget > 0) {
         Probe *probe = current(slot, connection);
-        if (!probe || probe->fd < 0)
+        if (!probe || probe->fd == PlatformNet::invalidSocket)
             return;
-        const ssize_t n = ::recv(probe->fd, buffer, sizeof buffer, 0);
+        int error = 0;
+        const qint64 n = PlatformNet::recv(probe->fd, buffer, sizeof buffer, &error);
         if (n > 0) {
             budget -= n;
             received(slot, buffer, n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
+        const PlatformNet::Error kind = n < 0 ? PlatformNet::classify(error) : PlatformNet::Error::Other;
+        if (kind == PlatformNet::Error::Interrupted)
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (kind == PlatformNet::Error::WouldBlock)
             return;
-        if (n < 0 && errno != ECONNRESET) {
-            conclude(slot, Outcome::Dead, QStringLiteral("Connection to proxy closed: %1").arg(systemError(errno)));
+        if (n < 0 && kind != PlatformNet::Error::Reset) {
+            conclude(slot, Outcome::Dead, QStringLiteral("Connection to proxy closed: %1").arg(systemError(error)));
             return;
         }
         if (n < 0) {
@@ -463,7 +378,7 @@ void ProbeEngine::redirect(int slot)
 void ProbeEngine::startTls(int slot)
 {
     Probe &probe = *m_probes[slot];
-    epoll_ctl(m_epoll, EPOLL_CTL_DEL, probe.fd, nullptr);
+    m_watcher->detach(probe.fd);
     auto *socket = new QSslSocket(this);
     // Unbounded, the socket takes in all the kernel holds, megabytes per probe
     // when a body streams in faster than the event loop comes round.
@@ -474,7 +389,7 @@ void ProbeEngine::startTls(int slot)
         conclude(slot, Outcome::Dead, error);
         return;
     }
-    probe.fd = -1; // the socket owns it now
+    probe.fd = PlatformNet::invalidSocket; // the socket owns it now
     probe.tls = socket;
     probe.phase = Probe::Phase::Handshake;
     const quint32 connection = probe.connection;
@@ -538,9 +453,10 @@ void ProbeEngine::readTls(int slot)
 
 void ProbeEngine::closeConnection(Probe &probe)
 {
-    if (probe.fd >= 0) {
-        ::close(probe.fd); // also leaves the epoll set
-        probe.fd = -1;
+    if (probe.fd != PlatformNet::invalidSocket) {
+        m_watcher->closing(probe.fd);
+        PlatformNet::close(probe.fd);
+        probe.fd = PlatformNet::invalidSocket;
         --m_open;
     }
     if (probe.tls) {
@@ -624,7 +540,12 @@ void ProbeEngine::timerEvent(QTimerEvent *event)
     }
     m_timer.stop();
     m_timerDue = -1;
-    while (!m_deadlines.empty() && m_deadlines.top().first <= m_clock.elapsed()) {
+    // Thousands of probes can time out together; ending each one costs more
+    // where every socket has its own notifier, so this too goes a slice at a
+    // time, and what is left is due at once on the next pass.
+    QElapsedTimer slice;
+    slice.start();
+    while (!m_deadlines.empty() && m_deadlines.top().first <= m_clock.elapsed() && slice.elapsed() < sliceMs) {
         const auto [due, key] = m_deadlines.top();
         m_deadlines.pop();
         const int slot = int(key >> 32);

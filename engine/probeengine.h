@@ -14,12 +14,13 @@
 #include <queue>
 #include <vector>
 
-class QSocketNotifier;
 class QSslSocket;
+class SocketWatcher;
 
 // Runs the proxied GETs of a test run: every probe at once, on the thread that
-// owns the engine, over non-blocking sockets watched through one epoll set.
-// Qt's event loop sees a single descriptor however many probes are in flight.
+// owns the engine, over non-blocking sockets. What a probe does lives here;
+// how its sockets are watched lives in SocketWatcher, and every raw socket
+// call in PlatformNet.
 // A probe ends exactly once, as finished(alive / dead / timeout), unless the
 // engine aborts it first, which reports nothing.
 class ProbeEngine : public QObject
@@ -53,10 +54,8 @@ protected:
 private:
     struct Probe;
 
-    bool ensureEpoll();
     void begin(int slot);
     bool connectNext(Probe &probe);
-    void onEvents();
     void onSocketEvent(int slot, quint32 connection, quint32 events);
     void sendSome(int slot);
     void readSome(int slot);
@@ -73,8 +72,7 @@ private:
     void startQueued();
     int freeSlot();
 
-    int m_epoll { -1 };
-    QSocketNotifier *m_notifier { nullptr };
+    SocketWatcher *m_watcher { nullptr };
     std::vector<std::unique_ptr<Probe>> m_probes; // by slot; null slots are free
     std::vector<int> m_freeSlots;
     std::deque<int> m_queue; // probes not yet started: waiting for their turn or a free descriptor
