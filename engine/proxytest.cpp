@@ -3,6 +3,7 @@
 #include "probeengine.h"
 
 #include <QDateTime>
+#include <QHostAddress>
 #include <QFile>
 #include <QHostInfo>
 #include <QSaveFile>
@@ -15,9 +16,10 @@ ProxyTest::ProxyTest(QObject *parent)
     , m_engine(std::make_unique<ProbeEngine>())
 {
     connect(m_engine.get(), &ProbeEngine::finished, this,
-            [this](int index, ProbeEngine::Outcome outcome, const QString &text) {
+            [this](int index, ProbeEngine::Outcome outcome, const QString &text, int milliseconds) {
                 switch (outcome) {
                 case ProbeEngine::Outcome::Alive:
+                    emit proxyLatency(index, milliseconds);
                     emit proxyResult(index, true, text, QString(), QStringLiteral("alive"));
                     break;
                 case ProbeEngine::Outcome::Dead:
@@ -126,13 +128,52 @@ void ProxyTest::startRequest(int index, const ProxyAddress &entry, int generatio
 {
     if (generation != m_generation)
         return;
-    m_engine->start({ index, addresses, static_cast<quint16>(entry.port), requestUrl(), m_timeoutMs });
+    ProbeEngine::Request request { index, addresses, static_cast<quint16>(entry.port), requestUrl(), m_timeoutMs,
+                                   entry.type, entry.user, entry.password, m_expectedText.toUtf8() };
+    const QString host = request.url.host();
+    if (entry.type != ProxyType::Socks4 || host.isEmpty() || QHostAddress(host).protocol() != QAbstractSocket::UnknownNetworkLayerProtocol) {
+        m_engine->start(std::move(request));
+        return;
+    }
+    // SOCKS4 carries an IPv4 address: the target's name is looked up once per
+    // run, and the probes that need it wait for that one look-up.
+    TargetLookup &lookup = m_targetLookups[host];
+    if (lookup.done) {
+        request.targetIpv4 = lookup.ipv4;
+        m_engine->start(std::move(request));
+        return;
+    }
+    lookup.waiting.push_back(std::move(request));
+    if (lookup.waiting.size() > 1)
+        return;
+    QHostInfo::lookupHost(host, this, [this, host, generation](const QHostInfo &info) {
+        if (generation != m_generation)
+            return;
+        TargetLookup &lookup = m_targetLookups[host];
+        lookup.done = true;
+        for (const QHostAddress &address : info.addresses()) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+                lookup.ipv4 = address.toIPv4Address(); // none: the proxy looks the name up (SOCKS4a)
+                break;
+            }
+        }
+        for (ProbeEngine::Request &request : std::exchange(lookup.waiting, {})) {
+            request.targetIpv4 = lookup.ipv4;
+            m_engine->start(std::move(request));
+        }
+    });
 }
 
 void ProxyTest::cancelAll()
 {
     ++m_generation;
+    m_targetLookups.clear();
     m_engine->abortAll();
+}
+
+bool ProxyTest::isIdle() const
+{
+    return m_engine->idle();
 }
 
 // The pages hand over what a file dialog selected, a "file:" URL in text form;

@@ -5,12 +5,14 @@
 #include <QString>
 #include <QUrl>
 #include <QVariantList>
+#include <QHash>
 
 #include <memory>
+#include <vector>
 
+#include "probeengine.h"
 #include "proxyaddress.h"
 
-class ProbeEngine;
 class QHostAddress;
 
 // The program's one backend: test settings, the concurrent test run and
@@ -45,6 +47,9 @@ public:
     Q_INVOKABLE bool saveToFile(const QString &filePath, const QString &data);
     Q_INVOKABLE QString loadFromFile(const QString &filePath);
 
+    // Nothing of a run is left: no probe, no open connection, no timer armed.
+    bool isIdle() const;
+
 signals:
     void proxyResult(int index, bool alive, const QString &info,
                      const QString &errorMsg = QString(), const QString &status = QString());
@@ -76,4 +81,11 @@ private:
     int m_generation { 0 };
     std::unique_ptr<ProbeEngine> m_engine; // carries the probes of the current run
     mutable BuiltUrl m_lastUrl;
+    struct TargetLookup
+    {
+        bool done { false };
+        quint32 ipv4 { 0 };
+        std::vector<ProbeEngine::Request> waiting;
+    };
+    QHash<QString, TargetLookup> m_targetLookups; // by the target's host, for the current run
 };
