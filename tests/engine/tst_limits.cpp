@@ -24,10 +24,7 @@ private slots:
         if (!qEnvironmentVariableIsSet("QUILLFEN_LOW_LIMIT")) {
             QProcess child;
             child.setProcessChannelMode(QProcess::ForwardedChannels);
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("QUILLFEN_LOW_LIMIT"), QStringLiteral("1"));
-            child.setProcessEnvironment(env);
-            child.start("sh", { "-c", "ulimit -n 1024 && exec \"$0\" capRecovers", QCoreApplication::applicationFilePath() });
+            child.start("sh", { "-c", "ulimit -n 1024 && QUILLFEN_LOW_LIMIT=1 exec \"$0\" capRecovers", QCoreApplication::applicationFilePath() });
             QVERIFY(child.waitForFinished(120000));
             QCOMPARE(child.exitCode(), 0);
             return;
