@@ -365,9 +365,13 @@ void ProbeEngine::readSome(int slot)
             conclude(slot, Outcome::Dead, QStringLiteral("Connection reset by the proxy"));
             return;
         }
-        if (probe->phase == Probe::Phase::Socks || probe->phase == Probe::Phase::Sending) {
+        if (probe->socks && !probe->socks->done()) {
             probe->socks->finish();
             conclude(slot, Outcome::Dead, probe->socks->error());
+            return;
+        }
+        if (!probe->response) { // closed while the request was still going out
+            conclude(slot, Outcome::Dead, QStringLiteral("Connection closed"));
             return;
         }
         probe->response->finish();
