@@ -187,50 +187,43 @@ const QList<SocksMode> &socksModes()
     return table;
 }
 
-// Joins two sockets both ways until either closes.
-void relay(QTcpSocket *a, QTcpSocket *b)
-{
-    for (auto [from, to] : { std::pair { a, b }, std::pair { b, a } }) {
-        QObject::connect(from, &QIODevice::readyRead, to, [from, to] { to->write(from->readAll()); });
-        QObject::connect(from, &QAbstractSocket::disconnected, to, &QAbstractSocket::disconnectFromHost);
-    }
-    b->write(a->readAll());
-}
-
-// SOCKS4 CONNECT: VN CD PORT IP USERID\0, and for 4a (IP 0.0.0.x) HOST\0.
+// SOCKS4 CONNECT: VN CD PORT IP USERID\0, and for 4a (IP 0.0.0.x) HOST\0. Relays both ways.
 void socks4Connect(QTcpSocket *socket, const QByteArray &request, int userEnd)
 {
-    const quint16 port = quint16(quint8(request[2]) << 8 | quint8(request[3]));
+    const quint16 port = qFromBigEndian<quint16>(request.constData() + 2);
     const QByteArray user = request.mid(8, userEnd - 8);
     const QString host = request.mid(4, 3) == QByteArray(3, 0) ? QString::fromUtf8(request.mid(userEnd + 1).chopped(1))
                                                               : QHostAddress(qFromBigEndian<quint32>(request.constData() + 4)).toString();
     record("SOCKS4 " + host.toUtf8() + ':' + QByteArray::number(port) + ' ' + user + "\r\n\r\n");
-    const QByteArray refused = QByteArray("\x00", 1) + char(opts.user.isEmpty() || user == opts.user.toUtf8() ? 91 : 93) + QByteArray(6, 0);
-    if (char(refused[1]) == 93)
-        return void(socket->write(refused)), socket->disconnectFromHost();
+    auto reply = [socket](char code) { socket->write(QByteArray(1, 0) + code + QByteArray(6, 0)); };
+    if (!opts.user.isEmpty() && user != opts.user.toUtf8())
+        return reply(93), socket->disconnectFromHost();
     auto *target = new QTcpSocket(socket);
-    QObject::connect(target, &QAbstractSocket::connected, socket, [socket, target] {
-        socket->write(QByteArray("\x00\x5a", 2) + QByteArray(6, 0));
+    QObject::connect(target, &QAbstractSocket::connected, socket, [socket, target, reply] {
+        reply(90);
         QObject::disconnect(socket, &QIODevice::readyRead, nullptr, nullptr);
-        relay(socket, target);
+        for (auto [from, to] : { std::pair { socket, target }, std::pair { target, socket } }) {
+            QObject::connect(from, &QIODevice::readyRead, to, [from, to] { to->write(from->readAll()); });
+            QObject::connect(from, &QAbstractSocket::disconnected, to, &QAbstractSocket::disconnectFromHost);
+        }
     });
-    QObject::connect(target, &QAbstractSocket::errorOccurred, socket, [socket, target, refused] {
+    QObject::connect(target, &QAbstractSocket::errorOccurred, socket, [socket, target, reply] {
         if (target->state() != QAbstractSocket::ConnectedState)
-            socket->write(refused), socket->disconnectFromHost();
+            reply(91), socket->disconnectFromHost();
     });
     target->connectToHost(host, port);
 }
 
 void serveSocks(QTcpSocket *socket, const SocksMode &mode)
 {
-    struct State { QByteArray in; enum { Greeting, Connect, Done } step = Greeting; };
-    auto state = std::make_shared<State>();
+    enum Step { Greeting, Connect, Done };
+    auto step = std::make_shared<Step>(Greeting);
+    auto in = std::make_shared<QByteArray>();
     QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+    // The method, with more to come, only closes in the short mode; the last reply does what the row says.
     auto answer = [socket, &mode](const QByteArray &bytes, bool last = true) {
-        if (bytes.isEmpty())
-            return;
-        if (!last && (mode.then != SocksMode::Close || !mode.reply5.isEmpty()))
-            return void(socket->write(bytes)); // the method, with more to come
+        if (bytes.isEmpty() || (!last && (mode.then != SocksMode::Close || !mode.reply5.isEmpty())))
+            return void(socket->write(bytes));
         if (mode.then == SocksMode::Endless)
             return stream(socket, bytes, QByteArray(4096, 'e'), -1);
         socket->write(bytes);
@@ -239,28 +232,24 @@ void serveSocks(QTcpSocket *socket, const SocksMode &mode)
         else if (mode.then == SocksMode::Drip)
             drip(socket, {});
     };
-    QObject::connect(socket, &QIODevice::readyRead, socket, [socket, state, &mode, answer] {
-        QByteArray &in = state->in;
-        in.append(socket->readAll());
-        if (state->step == State::Greeting && in.startsWith('\x04')) {
-            const int userEnd = in.indexOf('\0', 8);
-            if (userEnd < 0 || (in.mid(4, 3) == QByteArray(3, 0) && in.indexOf('\0', userEnd + 1) < 0))
+    QObject::connect(socket, &QIODevice::readyRead, socket, [socket, step, in, &mode, answer] {
+        in->append(socket->readAll());
+        const int userEnd = in->indexOf('\0', 8);
+        if (*step == Greeting && in->startsWith('\x04')) {
+            if (userEnd < 0 || (in->mid(4, 3) == QByteArray(3, 0) && in->indexOf('\0', userEnd + 1) < 0))
                 return;
-            state->step = State::Done;
+            *step = Done;
             if (!qstrcmp(mode.name, "socks4"))
-                socks4Connect(socket, in, userEnd);
+                socks4Connect(socket, *in, userEnd);
             else
                 answer(mode.reply4);
-        } else if (state->step == State::Greeting && in.size() >= 2 && in.size() >= 2 + quint8(in.at(1))) {
-            state->step = State::Connect;
-            in.clear();
-            answer(mode.method, false);
-        } else if (state->step == State::Connect && in.size() >= 5) {
-            state->step = State::Done;
-            answer(mode.reply5);
+        } else if (*step == Greeting && in->size() >= 2 && in->size() >= 2 + quint8(in->at(1))) {
+            *step = Connect, in->clear(), answer(mode.method, false);
+        } else if (*step == Connect && in->size() >= 5) {
+            *step = Done, answer(mode.reply5);
         }
-        if (state->step == State::Done)
-            in.clear(); // later bytes are dropped
+        if (*step == Done)
+            in->clear(); // later bytes are dropped
     });
 }
 
