@@ -1,8 +1,9 @@
 // A headless run of ProxyTest over a fleet of loopback proxies.
 //
-//   bench_driver BASE_PORT COUNT TARGET_PORT [LIMIT_MS]
+//   bench_driver BASE_PORT COUNT TARGET_PORT [LIMIT_MS [TYPE]]
 //
-// Seeds COUNT proxies {"127.0.0.1", BASE_PORT+i}, targets
+// Seeds COUNT proxies {"127.0.0.1", BASE_PORT+i, TYPE} (TYPE "http", the
+// default, or "socks5"), targets
 // http://127.0.0.1:TARGET_PORT/test.php (the fleet answers without going
 // there), keeps avoidCache at its default, sets the time-out to 15000 ms,
 // calls testAll and waits until every index has had one outcome other than
@@ -87,13 +88,14 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 4) {
-        std::fprintf(stderr, "usage: %s BASE_PORT COUNT TARGET_PORT [LIMIT_MS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s BASE_PORT COUNT TARGET_PORT [LIMIT_MS [TYPE]]\n", argv[0]);
         return 2;
     }
     const int basePort = args.at(1).toInt();
     proxyCount = args.at(2).toInt();
     const int targetPort = args.at(3).toInt();
     const double limitSeconds = args.size() > 4 ? args.at(4).toDouble() / 1000.0 : 60.0;
+    const QString type = args.value(5, QStringLiteral("http")); // the fleet speaks http and socks5
     std::fprintf(stderr, "bench_driver: %d proxies, open-file limit %ld\n", proxyCount, fileLimit);
 
     ProxyTest proxyTest;
@@ -104,7 +106,8 @@ int main(int argc, char **argv)
     proxies.reserve(proxyCount);
     for (int i = 0; i < proxyCount; ++i)
         proxies.append(QVariantMap { { QStringLiteral("host"), QStringLiteral("127.0.0.1") },
-                                     { QStringLiteral("port"), basePort + i } });
+                                     { QStringLiteral("port"), basePort + i },
+                                     { QStringLiteral("type"), type } });
 
     // 0 = nothing yet, 1 = testing, 2 = outcome
     std::vector<unsigned char> state(static_cast<size_t>(proxyCount), 0);

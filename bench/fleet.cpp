@@ -1,4 +1,4 @@
-// A fleet of loopback HTTP proxies in one process.
+// A fleet of loopback HTTP and SOCKS5 proxies in one process.
 //
 //   bench_fleet BASE_PORT COUNT [ADDRESS]
 //
@@ -7,7 +7,10 @@
 // range on different loopback addresses. Every connection gets
 // one answer to its request, whatever the request is: "200 OK" with a short
 // body and "Connection: close", written by the fleet itself (nothing is
-// forwarded anywhere). One thread, level-triggered epoll.
+// forwarded anywhere). A connection that opens with a SOCKS5 greeting gets
+// the no-authentication method and a granted CONNECT first, then the same
+// answer to the GET sent through that "tunnel". One thread, level-triggered
+// epoll.
 //
 // Prints "READY ..." once every port listens. SIGUSR1 prints a stats line,
 // SIGTERM or SIGINT prints it and exits; the stats carry the fleet's own CPU
@@ -43,21 +46,26 @@ struct Slot
     unsigned tail { 0 };
     bool proxied { false }; // request line was "GET http://..."
     unsigned short seen { 0 }; // bytes of the request line checked so far
+    // SOCKS5: 0 none; 1 greeting's method count, 2 its methods, 3 CONNECT's
+    // head, 4 its name length, 5 its address and port, 6 the tunnel.
+    unsigned char socks { 0 };
+    unsigned short need { 0 }; // bytes left of the current SOCKS step
 };
 
 std::vector<Slot> slots;
 int epollFd = -1;
 long long served = 0;
 long long notProxied = 0;
+long long socksServed = 0;
 long long acceptErrors = 0;
 bool acceptPaused = false;
 
 void printStats(const char *tag)
 {
     const bench::CpuTimes cpu = bench::cpuTimes();
-    std::printf("%s {\"served\":%lld,\"not_proxied\":%lld,\"accept_errors\":%lld,"
+    std::printf("%s {\"served\":%lld,\"socks\":%lld,\"not_proxied\":%lld,\"accept_errors\":%lld,"
                 "\"cpu_s\":%.3f,\"cpu_user_s\":%.3f,\"cpu_sys_s\":%.3f,\"rss_mb\":%.1f}\n",
-                tag, served, notProxied, acceptErrors, cpu.total(), cpu.user, cpu.system,
+                tag, served, socksServed, notProxied, acceptErrors, cpu.total(), cpu.user, cpu.system,
                 bench::peakRssMegabytes());
     std::fflush(stdout);
 }
@@ -89,6 +97,44 @@ void answer(int fd)
     closeConnection(fd);
 }
 
+// One byte of a SOCKS5 greeting or CONNECT; answers each once complete.
+void socksByte(int fd, Slot &slot, unsigned char c)
+{
+    static const char method[] = { 5, 0 }, granted[] = { 5, 0, 0, 1, 127, 0, 0, 1, 0, 80 };
+    switch (slot.socks) {
+    case 1:
+        slot.need = c;
+        slot.socks = 2;
+        break;
+    case 3:
+        if (--slot.need == 0) {
+            slot.need = c == 1 ? 6 : c == 4 ? 18 : 0;
+            slot.socks = c == 3 ? 4 : 5;
+        }
+        return;
+    case 4:
+        slot.need = c + 2;
+        slot.socks = 5;
+        return;
+    default:
+        --slot.need;
+        break;
+    }
+    if (slot.need > 0)
+        return;
+    if (slot.socks == 2) {
+        (void)!write(fd, method, sizeof method);
+        slot.socks = 3;
+        slot.need = 4;
+    } else if (slot.socks == 5) {
+        (void)!write(fd, granted, sizeof granted);
+        slot.socks = 6;
+        slot.proxied = true; // an origin-form GET comes through the tunnel
+        slot.seen = 0xffff;
+        ++socksServed;
+    }
+}
+
 // Reads what the socket has; answers once the request head is complete.
 void readRequest(int fd)
 {
@@ -100,6 +146,14 @@ void readRequest(int fd)
             Slot &slot = slots[fd];
             for (ssize_t i = 0; i < got; ++i) {
                 const unsigned char c = static_cast<unsigned char>(buffer[i]);
+                if (slot.seen == 0 && slot.socks == 0 && c == 5) {
+                    slot.socks = 1;
+                    continue;
+                }
+                if (slot.socks > 0 && slot.socks < 6) {
+                    socksByte(fd, slot, c);
+                    continue;
+                }
                 if (slot.seen < sizeof proxiedPrefix - 1) {
                     if (c == static_cast<unsigned char>(proxiedPrefix[slot.seen]))
                         ++slot.seen;

@@ -777,6 +777,50 @@ def write_window_section(w, window):
 
 # ---------------------------------------------------------------- main
 
+# ---------------------------------------------------------------- SOCKS
+
+SOCKS_NS = (1000, 10000)
+SOCKS_GOAL = 1.5  # SOCKS5 at 10,000 within this factor of HTTP at 10,000
+
+
+def measure_socks(args, tools, fleet):
+    """The headless driver over the same fleet as HTTP and as SOCKS5 proxies, alternating."""
+    records = []
+    for n in SOCKS_NS:
+        for rep in range(1, args.runs + 1):
+            for kind in ("http", "socks5"):
+                time.sleep(0.3)
+                result = run_tool([tools["bench_driver"], str(fleet.base), str(n), str(fleet.target_port),
+                                   str(int(args.limit * 1000)), kind], args.limit)
+                result.update(kind=kind, n=n, rep=rep)
+                records.append(result)
+                log("N=%-6d run %d %-9s %s  rss %s  %s" % (
+                    n, rep, kind, fmt_time(result.get("time_s")) if result.get("complete") else "FAILED",
+                    fmt_num(result.get("rss_mb"), " MB"), json.dumps(result.get("outcomes", {}))))
+    return records
+
+
+def write_socks_section(path, records):
+    def med(kind, n, field):
+        return median([r.get(field) for r in records if r["kind"] == kind and r["n"] == n and r.get("complete")])
+    lines = ["", "## SOCKS5", "",
+             "The headless driver over the same fleet, whose proxies also speak SOCKS5 (no authentication, "
+             "CONNECT to the target, then the GET through the tunnel), alternating with HTTP runs in the same "
+             "session. Medians of the runs.", "",
+             "| N | type | time (median) | peak RSS | CPU |", "|---|---|---|---|---|"]
+    for n in SOCKS_NS:
+        for kind in ("http", "socks5"):
+            lines.append("| %d | %s | %s | %s | %s |" % (n, kind, fmt_time(med(kind, n, "time_s")),
+                                                      fmt_num(med(kind, n, "rss_mb"), " MB"),
+                                                      fmt_num(med(kind, n, "cpu_s"), " s", 2)))
+    r = ratio(med("socks5", SOCKS_NS[-1], "time_s"), med("http", SOCKS_NS[-1], "time_s"))
+    lines += ["", "SOCKS5 / HTTP at %d: %s (goal ≤ %.1f×): %s" % (
+        SOCKS_NS[-1], "%.2f×" % r if r else "–", SOCKS_GOAL, verdict(r is not None and r <= SOCKS_GOAL)), ""]
+    with open(path, "a") as handle:
+        handle.write("\n".join(lines))
+    log("\n".join(lines))
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -815,6 +859,7 @@ def main():
     work = tempfile.mkdtemp(prefix="quillfen-bench-")
     runs = []
     window = {}
+    socks = []
     try:
         configs = {}
         for n in ns:
@@ -852,6 +897,7 @@ def main():
                         fmt_num(record.get("rss_mb"), " MB"), record.get("threads_peak", "–"),
                         json.dumps(record.get("outcomes", {}))))
 
+        socks = measure_socks(args, tools, fleet)
         if args.no_window:
             window = {"error": "left out (--no-window)"}
         elif time.time() - started > args.budget + 60:
@@ -883,10 +929,11 @@ def main():
     with open(args.results_json, "w") as handle:
         json.dump({"started": started, "finished": finished, "machine": info, "fleet": {
             "base": fleet.base, "target": fleet.target_port, "count": fleet.count, "final": fleet_final},
-            "runs": runs, "window": window}, handle, indent=1)
+            "runs": runs, "window": window, "socks": socks}, handle, indent=1)
     load = (load_before, "%.2f" % os.getloadavg()[0])
     write_report(args.out, args, info, runs, summary, ns, window,
                  {"base": fleet.base, "target": fleet.target_port}, commands, png, started, finished, load)
+    write_socks_section(args.out, socks)
     print_summary(summary, ns, window, fleet_final, args.limit)
     log("wrote", args.out, "and", args.results_json, "in %.0f s" % (finished - started))
 

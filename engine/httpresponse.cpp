@@ -104,6 +104,8 @@ void HttpResponse::headLine(const QByteArray &line)
         const QByteArray value = line.mid(colon + 1).trimmed();
         if (name == "location") {
             m_location = value;
+        } else if (name == "www-authenticate") {
+            m_basicChallenge = m_basicChallenge || value.toLower().startsWith("basic");
         } else if (name == "transfer-encoding") {
             m_chunkedCoding = value.toLower().contains("chunked");
         } else if (name == "content-length") {
@@ -128,6 +130,7 @@ void HttpResponse::endOfHead()
         m_status = 0;
         m_reason.clear();
         m_location.clear();
+        m_basicChallenge = false;
         m_chunkedCoding = false;
         m_contentLength = -1;
         return;
@@ -154,11 +157,11 @@ qsizetype HttpResponse::bodyBytes(const char *data, qsizetype size)
 {
     switch (m_framing) {
     case Framing::Close:
-        m_body.append(data, size);
+        bodyData(data, size);
         return size;
     case Framing::Length: {
         const qsizetype take = qsizetype(qMin<qint64>(m_remaining, size));
-        m_body.append(data, take);
+        bodyData(data, take);
         m_remaining -= take;
         if (m_remaining == 0)
             complete();
@@ -172,7 +175,7 @@ qsizetype HttpResponse::bodyBytes(const char *data, qsizetype size)
 
     if (m_chunk == Chunk::Data) {
         const qsizetype take = qsizetype(qMin<qint64>(m_remaining, size));
-        m_body.append(data, take);
+        bodyData(data, take);
         m_remaining -= take;
         if (m_remaining == 0)
             m_chunk = Chunk::DataEnd;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bodypreview.h"
+#include "textsearch.h"
 
 #include <QByteArray>
 #include <QString>
@@ -32,6 +33,11 @@ public:
     const QByteArray &location() const { return m_location; }
     const QString &error() const { return m_error; }
     QString body() const { return m_body.text(); }
+    // The target asks for Basic credentials (a 401 with such a challenge).
+    bool basicChallenge() const { return m_basicChallenge; }
+    // Searches the whole body for `text` as it streams by.
+    void expect(const QByteArray &text) { m_search = TextSearch(text); }
+    bool lacksExpected() const { return m_search.active() && !m_search.found(); }
 
 private:
     enum class Framing { None, Length, Chunked, Close };
@@ -43,6 +49,11 @@ private:
     qsizetype bodyBytes(const char *data, qsizetype size);
     void fail(const QString &error);
     void complete();
+    void bodyData(const char *data, qsizetype size)
+    {
+        m_body.append(data, size);
+        m_search.feed(data, size);
+    }
 
     bool m_headOnly;
     State m_state { State::Head };
@@ -57,6 +68,8 @@ private:
     Framing m_framing { Framing::None };
     Chunk m_chunk { Chunk::Size };
     qint64 m_remaining { 0 };
+    bool m_basicChallenge { false };
     BodyPreview m_body;
+    TextSearch m_search;
     QString m_error;
 };

@@ -2,9 +2,13 @@
 
 #include "platformnet.h"
 #include "socketwatcher.h"
+#include "socks.h"
+#include "textsearch.h"
 
 #include <QSslSocket>
 #include <QTimerEvent>
+
+#include <climits>
 
 namespace {
 constexpr int maxRedirects = 50; // as many as Qt's network stack follows
@@ -39,11 +43,12 @@ QByteArray hostAndPort(const QUrl &url, bool alwaysPort = false)
     return host;
 }
 
-QByteArray requestHead(const QByteArray &target, const QUrl &url)
+// `fields`: further header lines, each ending in CR LF.
+QByteArray requestHead(const QByteArray &target, const QUrl &url, const QByteArray &fields = {})
 {
     return "GET " + target + " HTTP/1.1\r\nHost: " + hostAndPort(url)
         + "\r\nCache-Control: no-cache, no-store, must-revalidate\r\nPragma: no-cache\r\nExpires: 0"
-          "\r\nAccept: */*\r\nUser-Agent: Mozilla/5.0\r\nConnection: close\r\n\r\n";
+          "\r\nAccept: */*\r\nUser-Agent: Mozilla/5.0\r\n" + fields + "Connection: close\r\n\r\n";
 }
 
 QByteArray originForm(const QUrl &url)
@@ -68,7 +73,8 @@ QString unknownProtocol(const QUrl &url)
 
 struct ProbeEngine::Probe
 {
-    enum class Phase { Queued, Connecting, Sending, Tunnel, Handshake, Receiving };
+    // Socks: waiting for the proxy's reply in the SOCKS handshake.
+    enum class Phase { Queued, Connecting, Sending, Socks, Tunnel, Handshake, Receiving };
 
     int slot { 0 };
     quint32 id { 0 }; // stays the probe's own for its deadline
@@ -84,16 +90,47 @@ struct ProbeEngine::Probe
     QByteArray out;
     qsizetype sent { 0 };
     std::unique_ptr<HttpResponse> response;
+    std::unique_ptr<Socks::Handshake> socks;
     qint64 deadline { -1 };
+    qint64 started { -1 }; // when the first connection to the proxy began
+    bool authorizing { false }; // answering the target's Basic challenge with the URL's user info
 
     bool tunnelled() const { return url.scheme() == QLatin1String("https"); }
+    bool viaSocks() const { return request.type != ProxyType::Http; }
+    QByteArray proxyAuthorization() const
+    {
+        if (request.user.isEmpty() && request.password.isEmpty())
+            return {};
+        return "Proxy-Authorization: " + basicCredentials(request.user, request.password) + "\r\n";
+    }
+    QByteArray authorization() const
+    {
+        return authorizing ? "Authorization: " + basicCredentials(url.userName(), url.password()) + "\r\n" : QByteArray();
+    }
+    // The GET: origin-form to the target through a tunnel, else absolute-form to the
+    // HTTP proxy; never with the URL's user info.
+    QByteArray get(bool inTunnel) const
+    {
+        if (inTunnel)
+            return requestHead(originForm(url), url, authorization());
+        return requestHead(url.toEncoded(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
+                               + originForm(url),
+                           url, proxyAuthorization() + authorization());
+    }
+    std::unique_ptr<HttpResponse> answerReader() const
+    {
+        auto reader = std::make_unique<HttpResponse>();
+        reader->expect(request.expectedText);
+        return reader;
+    }
 };
 
 ProbeEngine::ProbeEngine(QObject *parent)
     : QObject(parent)
     , m_watcher(SocketWatcher::create(
           [this](quint64 key, quint32 events) { onSocketEvent(int(key >> 32), quint32(key), events); }, this))
-    , m_openLimit(qMax(16, PlatformNet::openFileLimit() - 256))
+    , m_fileLimit(qMax(16, PlatformNet::openFileLimit() - 256))
+    , m_openLimit(m_fileLimit)
 {
     m_clock.start();
 }
@@ -130,11 +167,18 @@ void ProbeEngine::start(Request request)
         m_starter.start(0, this);
 }
 
-// The probe's time starts now, when its request is handed to the network.
+// The probe's time starts now, when its request is handed to the network. A
+// probe queued again in the middle of a redirect keeps the time it started with.
 void ProbeEngine::begin(int slot)
 {
     Probe &probe = *m_probes[slot];
-    probe.deadline = m_clock.elapsed() + qMax(0, probe.request.timeoutMs);
+    if (probe.started < 0) {
+        probe.started = m_clock.elapsed();
+        probe.deadline = probe.started + qMax(0, probe.request.timeoutMs);
+    } else if (probe.deadline <= m_clock.elapsed()) {
+        conclude(slot, Outcome::Timeout, QStringLiteral("Timeout"));
+        return;
+    }
     m_deadlines.push({ probe.deadline, quint64(slot) << 32 | probe.id });
     armTimer();
     if (!supported(probe.url)) {
@@ -167,7 +211,6 @@ bool ProbeEngine::connectNext(Probe &probe)
                 if (m_open > 0) {
                     m_openLimit = qMax(1, m_open);
                     probe.phase = Probe::Phase::Queued;
-                    probe.deadline = -1;
                     m_queue.push_front(probe.slot);
                     return true;
                 }
@@ -209,15 +252,25 @@ void ProbeEngine::onSocketEvent(int slot, quint32 connection, quint32 events)
     case Probe::Phase::Connecting: {
         const int error = PlatformNet::pendingError(probe->fd);
         if (error == 0 && !(events & PlatformNet::Broken)) {
-            probe->phase = Probe::Phase::Sending;
-            probe->out = probe->tunnelled()
-                ? "CONNECT " + hostAndPort(probe->url, true) + " HTTP/1.1\r\nHost: " + hostAndPort(probe->url, true)
-                    + "\r\nUser-Agent: Mozilla/5.0\r\n\r\n"
-                : requestHead(probe->url.toEncoded(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
-                                  + originForm(probe->url),
-                              probe->url);
-            probe->sent = 0;
-            sendSome(slot);
+            if (probe->viaSocks()) {
+                const QString host = probe->url.host();
+                quint32 ipv4 = QHostAddress(host).toIPv4Address();
+                if (!ipv4 && host == probe->request.url.host())
+                    ipv4 = probe->request.targetIpv4; // looked up once for the run
+                probe->socks = std::make_unique<Socks::Handshake>(
+                    probe->request.type == ProxyType::Socks5, probe->request.user, probe->request.password, host,
+                    quint16(probe->url.port(probe->tunnelled() ? 443 : 80)), ipv4);
+                const QByteArray greeting = probe->socks->start();
+                if (probe->socks->failed())
+                    conclude(slot, Outcome::Dead, probe->socks->error());
+                else
+                    send(slot, greeting);
+            } else if (probe->tunnelled()) {
+                send(slot, "CONNECT " + hostAndPort(probe->url, true) + " HTTP/1.1\r\nHost: " + hostAndPort(probe->url, true)
+                               + "\r\nUser-Agent: Mozilla/5.0\r\n" + probe->proxyAuthorization() + "\r\n");
+            } else {
+                send(slot, probe->get(false));
+            }
             return;
         }
         probe->lastError = error ? error : PlatformNet::refusedError();
@@ -229,6 +282,7 @@ void ProbeEngine::onSocketEvent(int slot, quint32 connection, quint32 events)
     case Probe::Phase::Sending:
         sendSome(slot);
         return;
+    case Probe::Phase::Socks:
     case Probe::Phase::Tunnel:
     case Probe::Phase::Receiving:
         readSome(slot);
@@ -237,6 +291,15 @@ void ProbeEngine::onSocketEvent(int slot, quint32 connection, quint32 events)
     case Probe::Phase::Handshake:
         return;
     }
+}
+
+void ProbeEngine::send(int slot, const QByteArray &bytes)
+{
+    Probe &probe = *m_probes[slot];
+    probe.phase = Probe::Phase::Sending;
+    probe.out = bytes;
+    probe.sent = 0;
+    sendSome(slot);
 }
 
 void ProbeEngine::sendSome(int slot)
@@ -261,8 +324,15 @@ void ProbeEngine::sendSome(int slot)
         return;
     }
     probe.out.clear();
-    probe.phase = probe.tunnelled() ? Probe::Phase::Tunnel : Probe::Phase::Receiving;
-    probe.response = std::make_unique<HttpResponse>(probe.phase == Probe::Phase::Tunnel);
+    if (probe.socks && !probe.socks->done()) {
+        probe.phase = Probe::Phase::Socks;
+    } else if (probe.tunnelled() && !probe.socks) {
+        probe.phase = Probe::Phase::Tunnel;
+        probe.response = std::make_unique<HttpResponse>(true);
+    } else {
+        probe.phase = Probe::Phase::Receiving;
+        probe.response = probe.answerReader();
+    }
     watch(probe, PlatformNet::Readable, false);
 }
 
@@ -295,6 +365,15 @@ void ProbeEngine::readSome(int slot)
             conclude(slot, Outcome::Dead, QStringLiteral("Connection reset by the proxy"));
             return;
         }
+        if (probe->socks && !probe->socks->done()) {
+            probe->socks->finish();
+            conclude(slot, Outcome::Dead, probe->socks->error());
+            return;
+        }
+        if (!probe->response) { // closed while the request was still going out
+            conclude(slot, Outcome::Dead, QStringLiteral("Connection closed"));
+            return;
+        }
         probe->response->finish();
         answered(slot);
         return;
@@ -304,6 +383,20 @@ void ProbeEngine::readSome(int slot)
 void ProbeEngine::received(int slot, const char *data, qsizetype size)
 {
     Probe &probe = *m_probes[slot];
+    if (probe.socks && !probe.socks->done()) {
+        const QByteArray next = probe.socks->feed(data, size);
+        if (probe.socks->failed())
+            conclude(slot, Outcome::Dead, probe.socks->error());
+        else if (probe.socks->done())
+            tunnelOpen(slot);
+        else if (!next.isEmpty())
+            send(slot, next);
+        return;
+    }
+    if (!probe.response) {
+        conclude(slot, Outcome::Dead, QStringLiteral("Proxy answered before the request was sent"));
+        return;
+    }
     probe.response->feed(data, size);
     const HttpResponse::State state = probe.response->state();
     if (state == HttpResponse::State::Complete || state == HttpResponse::State::Failed)
@@ -319,8 +412,11 @@ void ProbeEngine::answered(int slot)
         return;
     }
     const int status = response.status();
-    if (status == 407) {
-        conclude(slot, Outcome::Dead, QStringLiteral("Proxy requires authentication"));
+    // Only the proxy answers CONNECT: a 401 to it (tinyproxy's answer to wrong
+    // credentials) is the proxy's too.
+    if (status == 407 || (status == 401 && probe.phase == Probe::Phase::Tunnel && !probe.proxyAuthorization().isEmpty())) {
+        conclude(slot, Outcome::Dead, probe.proxyAuthorization().isEmpty() ? QStringLiteral("Proxy requires authentication")
+                                                                          : QStringLiteral("Proxy rejected the credentials"));
         return;
     }
     if (probe.phase == Probe::Phase::Tunnel) {
@@ -340,10 +436,20 @@ void ProbeEngine::answered(int slot)
         redirect(slot);
         return;
     }
+    // The URL's user info answers a Basic challenge once, as Qt's network stack does.
+    if (status == 401 && response.basicChallenge() && !probe.authorizing && !probe.url.userInfo().isEmpty()) {
+        probe.authorizing = true;
+        reconnect(slot);
+        return;
+    }
     if (status >= 400) {
         conclude(slot, Outcome::Dead,
                  QStringLiteral("Error transferring %1 - server replied: %2")
-                     .arg(probe.url.toString(), QString::fromLatin1(response.reason())));
+                     .arg(probe.url.toString(QUrl::RemoveUserInfo), QString::fromLatin1(response.reason())));
+        return;
+    }
+    if (response.lacksExpected()) {
+        conclude(slot, Outcome::Dead, QStringLiteral("Answer lacks the expected text"));
         return;
     }
     conclude(slot, Outcome::Alive, response.body());
@@ -365,13 +471,32 @@ void ProbeEngine::redirect(int slot)
         conclude(slot, Outcome::Dead, QStringLiteral("Insecure redirect"));
         return;
     }
-    closeConnection(probe);
-    probe.response.reset();
     probe.url = target;
     ++probe.redirects;
+    probe.authorizing = false;
+    reconnect(slot);
+}
+
+// The same probe again, on a new connection, for a redirect or to answer a challenge.
+void ProbeEngine::reconnect(int slot)
+{
+    Probe &probe = *m_probes[slot];
+    closeConnection(probe);
+    probe.response.reset();
+    probe.socks.reset();
     probe.nextAddress = 0;
     if (!connectNext(probe))
         conclude(slot, Outcome::Dead, connectError(probe.lastError));
+}
+
+// The SOCKS proxy has connected the target: a GET for an http target, TLS for https.
+void ProbeEngine::tunnelOpen(int slot)
+{
+    Probe &probe = *m_probes[slot];
+    if (probe.tunnelled())
+        startTls(slot);
+    else
+        send(slot, probe.get(true));
 }
 
 // The proxy has opened the tunnel: hand the connection to Qt's TLS socket.
@@ -402,8 +527,8 @@ void ProbeEngine::startTls(int slot)
         if (!probe)
             return;
         probe->phase = Probe::Phase::Receiving;
-        probe->response = std::make_unique<HttpResponse>();
-        probe->tls->write(requestHead(originForm(probe->url), probe->url));
+        probe->response = probe->answerReader();
+        probe->tls->write(probe->get(true));
     });
     connect(socket, &QSslSocket::readyRead, this, [this, slot, connection] {
         if (current(slot, connection))
@@ -473,11 +598,24 @@ void ProbeEngine::conclude(int slot, Outcome outcome, const QString &text)
     std::unique_ptr<Probe> probe = std::move(m_probes[slot]);
     closeConnection(*probe);
     m_freeSlots.push_back(slot);
-    if (m_open == 0 && m_queue.empty() && m_freeSlots.size() == m_probes.size())
+    // After the system ran out of descriptors, each probe that ends lets one more start.
+    if (m_openLimit < m_fileLimit)
+        ++m_openLimit;
+    if (m_open == 0 && m_queue.empty() && m_freeSlots.size() == m_probes.size()) {
         m_deadlines = {}; // nothing left to time out
+        m_timer.stop();
+        m_timerDue = -1;
+    }
     if (!m_queue.empty() && !m_starter.isActive())
         m_starter.start(0, this); // a descriptor is free again
-    emit finished(probe->request.index, outcome, text);
+    const qint64 elapsed = probe->started < 0 ? 0 : m_clock.elapsed() - probe->started;
+    emit finished(probe->request.index, outcome, text, int(qMin<qint64>(elapsed, INT_MAX)));
+}
+
+bool ProbeEngine::idle() const
+{
+    return m_open == 0 && m_queue.empty() && m_freeSlots.size() == m_probes.size() && !m_timer.isActive()
+        && !m_starter.isActive();
 }
 
 void ProbeEngine::startQueued()
@@ -512,6 +650,7 @@ void ProbeEngine::abortAll()
     m_timerDue = -1;
     m_starter.stop();
     m_open = 0;
+    m_openLimit = m_fileLimit; // each run starts with every descriptor the limit allows
 }
 
 void ProbeEngine::armTimer()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "httpresponse.h"
+#include "proxyaddress.h"
 
 #include <QBasicTimer>
 #include <QElapsedTimer>
@@ -35,6 +36,11 @@ public:
         quint16 proxyPort { 0 };
         QUrl url;
         int timeoutMs { 0 };
+        ProxyType type { ProxyType::Http };
+        QString user; // the proxy's credentials
+        QString password;
+        QByteArray expectedText; // UTF-8; empty: any body will do
+        quint32 targetIpv4 { 0 }; // socks4: the target's address, looked up once per run; 0: ask by name (4a)
     };
 
     enum class Outcome { Alive, Dead, Timeout };
@@ -44,9 +50,12 @@ public:
 
     void start(Request request);
     void abortAll();
+    // No probe, no open connection and no timer armed.
+    bool idle() const;
 
 signals:
-    void finished(int index, ProbeEngine::Outcome outcome, const QString &text);
+    // `milliseconds`: from the start of the first connection to the proxy to the end.
+    void finished(int index, ProbeEngine::Outcome outcome, const QString &text, int milliseconds);
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -64,6 +73,9 @@ private:
     Probe *current(int slot, quint32 connection) const;
     void answered(int slot);
     void startTls(int slot);
+    void tunnelOpen(int slot);
+    void reconnect(int slot);
+    void send(int slot, const QByteArray &bytes);
     void redirect(int slot);
     void conclude(int slot, Outcome outcome, const QString &text);
     void closeConnection(Probe &probe);
@@ -77,7 +89,8 @@ private:
     std::vector<int> m_freeSlots;
     std::deque<int> m_queue; // probes not yet started: waiting for their turn or a free descriptor
     int m_open { 0 }; // probes holding a connection
-    int m_openLimit { 0 };
+    int m_fileLimit { 0 }; // probes the open-file limit allows at once
+    int m_openLimit { 0 }; // lower after the system ran out of descriptors, until probes end
     quint32 m_serial { 0 };
     using Deadline = std::pair<qint64, quint64>; // (ms, slot << 32 | serial)
     std::priority_queue<Deadline, std::vector<Deadline>, std::greater<>> m_deadlines;

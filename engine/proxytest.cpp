@@ -18,9 +18,10 @@ ProxyTest::ProxyTest(QObject *parent)
     , m_engine(std::make_unique<ProbeEngine>())
 {
     connect(m_engine.get(), &ProbeEngine::finished, this,
-            [this](int index, ProbeEngine::Outcome outcome, const QString &text) {
+            [this](int index, ProbeEngine::Outcome outcome, const QString &text, int milliseconds) {
                 switch (outcome) {
                 case ProbeEngine::Outcome::Alive:
+                    emit proxyLatency(index, milliseconds);
                     emit proxyResult(index, true, text, QString(), QStringLiteral("alive"));
                     break;
                 case ProbeEngine::Outcome::Dead:
@@ -59,14 +60,27 @@ void ProxyTest::setTimeoutMs(int ms)
     emit timeoutMsChanged();
 }
 
+void ProxyTest::setExpectedText(const QString &text)
+{
+    if (text == m_expectedText)
+        return;
+    m_expectedText = text;
+    emit expectedTextChanged();
+}
+
 void ProxyTest::testAll(const QVariantList &proxies)
 {
     QList<ProxyAddress> runList;
     runList.reserve(proxies.size());
     for (const QVariant &element : proxies) {
         const QVariantMap map = element.toMap();
-        runList.append({ map.value(QStringLiteral("host")).toString(),
-                         map.value(QStringLiteral("port")).toInt() });
+        // A missing or unknown type is plain HTTP, as every list was before the
+        // other types; a number beyond every port's range is no port.
+        const int port = map.value(QStringLiteral("port")).toInt();
+        runList.append({ map.value(QStringLiteral("host")).toString(), port >= 0 && port <= 65535 ? port : 0,
+                         proxyTypeFromName(map.value(QStringLiteral("type")).toString()).value_or(ProxyType::Http),
+                         map.value(QStringLiteral("user")).toString(),
+                         map.value(QStringLiteral("password")).toString() });
     }
     testList(runList);
 }
@@ -162,13 +176,52 @@ void ProxyTest::startRequest(int index, const ProxyAddress &entry, int generatio
 {
     if (generation != m_generation)
         return;
-    m_engine->start({ index, addresses, static_cast<quint16>(entry.port), requestUrl(), m_timeoutMs });
+    ProbeEngine::Request request { index, addresses, static_cast<quint16>(entry.port), requestUrl(), m_timeoutMs,
+                                   entry.type, entry.user, entry.password, m_expectedText.toUtf8() };
+    const QString host = request.url.host();
+    if (entry.type != ProxyType::Socks4 || host.isEmpty() || QHostAddress(host).protocol() != QAbstractSocket::UnknownNetworkLayerProtocol) {
+        m_engine->start(std::move(request));
+        return;
+    }
+    // SOCKS4 carries an IPv4 address: the target's name is looked up once per
+    // run, and the probes that need it wait for that one look-up.
+    TargetLookup &lookup = m_targetLookups[host];
+    if (lookup.done) {
+        request.targetIpv4 = lookup.ipv4;
+        m_engine->start(std::move(request));
+        return;
+    }
+    lookup.waiting.push_back(std::move(request));
+    if (lookup.waiting.size() > 1)
+        return;
+    QHostInfo::lookupHost(host, this, [this, host, generation](const QHostInfo &info) {
+        if (generation != m_generation)
+            return;
+        TargetLookup &lookup = m_targetLookups[host];
+        lookup.done = true;
+        for (const QHostAddress &address : info.addresses()) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+                lookup.ipv4 = address.toIPv4Address(); // none: the proxy looks the name up (SOCKS4a)
+                break;
+            }
+        }
+        for (ProbeEngine::Request &request : std::exchange(lookup.waiting, {})) {
+            request.targetIpv4 = lookup.ipv4;
+            m_engine->start(std::move(request));
+        }
+    });
 }
 
 void ProxyTest::cancelAll()
 {
     ++m_generation;
+    m_targetLookups.clear();
     m_engine->abortAll();
+}
+
+bool ProxyTest::isIdle() const
+{
+    return m_engine->idle();
 }
 
 // The pages hand over what a file dialog selected, a "file:" URL in text form;

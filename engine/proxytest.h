@@ -5,12 +5,14 @@
 #include <QString>
 #include <QUrl>
 #include <QVariantList>
+#include <QHash>
 
 #include <memory>
+#include <vector>
 
+#include "probeengine.h"
 #include "proxyaddress.h"
 
-class ProbeEngine;
 class QHostAddress;
 
 // The program's one backend: test settings, the concurrent test run and
@@ -21,6 +23,7 @@ class ProxyTest : public QObject
     Q_PROPERTY(QString targetUrl READ targetUrl WRITE setTargetUrl NOTIFY targetUrlChanged)
     Q_PROPERTY(bool avoidCache READ avoidCache WRITE setAvoidCache NOTIFY avoidCacheChanged)
     Q_PROPERTY(int timeoutMs READ timeoutMs WRITE setTimeoutMs NOTIFY timeoutMsChanged)
+    Q_PROPERTY(QString expectedText READ expectedText WRITE setExpectedText NOTIFY expectedTextChanged)
 
 public:
     static constexpr auto defaultTargetUrl = "https://quillfen.example.net/test.php";
@@ -31,10 +34,12 @@ public:
     QString targetUrl() const { return m_targetUrl; }
     bool avoidCache() const { return m_avoidCache; }
     int timeoutMs() const { return m_timeoutMs; }
+    QString expectedText() const { return m_expectedText; }
 
     Q_INVOKABLE void setTargetUrl(const QString &url);
     Q_INVOKABLE void setAvoidCache(bool avoid);
     Q_INVOKABLE void setTimeoutMs(int ms);
+    Q_INVOKABLE void setExpectedText(const QString &text);
 
     Q_INVOKABLE void testAll(const QVariantList &proxies);
     // testAll for a list that is already read, as the list model hands it over.
@@ -45,12 +50,19 @@ public:
     Q_INVOKABLE bool saveToFile(const QString &filePath, const QString &data, bool ownerOnly = false);
     Q_INVOKABLE QString loadFromFile(const QString &filePath);
 
+    // Nothing of a run is left: no probe, no open connection, no timer armed.
+    bool isIdle() const;
+
 signals:
     void proxyResult(int index, bool alive, const QString &info,
                      const QString &errorMsg = QString(), const QString &status = QString());
     void targetUrlChanged();
     void avoidCacheChanged();
     void timeoutMsChanged();
+    void expectedTextChanged();
+    // Once for each "alive" probe, just before its proxyResult: from the start
+    // of the connection to the proxy to the complete answer.
+    void proxyLatency(int index, int milliseconds);
 
 private:
     void continueRun(int generation, bool fromEventLoop);
@@ -68,10 +80,18 @@ private:
     QString m_targetUrl { QString::fromLatin1(defaultTargetUrl) };
     bool m_avoidCache { true };
     int m_timeoutMs { 15000 };
+    QString m_expectedText;
     QList<ProxyAddress> m_runList;
     int m_generation { 0 };
     int m_announced { 0 }; // "testing" reported for the run list up to here
     int m_lookedUp { 0 }; // look-ups started up to here
     std::unique_ptr<ProbeEngine> m_engine; // carries the probes of the current run
     mutable BuiltUrl m_lastUrl;
+    struct TargetLookup
+    {
+        bool done { false };
+        quint32 ipv4 { 0 };
+        std::vector<ProbeEngine::Request> waiting;
+    };
+    QHash<QString, TargetLookup> m_targetLookups; // by the target's host, for the current run
 };

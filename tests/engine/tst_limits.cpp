@@ -1,9 +1,12 @@
+// Runs that meet the limit on open files.
 // A run over more proxies than the process may hold open files at once, as a
 // desktop session's default limit of 1024 allows: every probe still reports
 // "testing" and then exactly one outcome, and the process survives.
 #include "peer.h"
 #include "proxytest.h"
 
+#include <QDir>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -14,6 +17,41 @@ class TstLimits : public QObject
     Q_OBJECT
 
 private slots:
+    // Once a run has run out of descriptors, the next run, with descriptors free again,
+    // still has every probe in flight at once. In a child under `ulimit -n 1024`.
+    void capRecovers()
+    {
+        if (!qEnvironmentVariableIsSet("QUILLFEN_LOW_LIMIT")) {
+            QProcess child;
+            child.setProcessChannelMode(QProcess::ForwardedChannels);
+            child.start("sh", { "-c", "ulimit -n 1024 && QUILLFEN_LOW_LIMIT=1 exec \"$0\" capRecovers", QCoreApplication::applicationFilePath() });
+            QVERIFY(child.waitForFinished(120000));
+            QCOMPARE(child.exitCode(), 0);
+            return;
+        }
+        constexpr int count = 700; // below what 1024 descriptors allow the engine
+        const auto openFiles = [] { return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System | QDir::NoDotAndDotDot).size(); };
+        Peer silent(QStringLiteral("silent"));
+        QVERIFY(silent.isRunning());
+        const QVariantList proxies(count, QVariantMap { { "host", "127.0.0.1" }, { "port", silent.port() } });
+        ProxyTest pt;
+        pt.setTargetUrl(QStringLiteral("http://127.0.0.1:9/test.php"));
+        pt.setTimeoutMs(10000);
+        std::vector<std::unique_ptr<QFile>> hogs(900); // leave about a hundred descriptors
+        for (auto &hog : hogs)
+            (hog = std::make_unique<QFile>(QStringLiteral("/dev/null")))->open(QIODevice::ReadOnly);
+        const qsizetype before = openFiles();
+        pt.testAll(proxies);
+        QTest::qWait(1500);
+        QVERIFY2(openFiles() < before + 150, "descriptors did not run out");
+        pt.cancelAll();
+        hogs.clear();
+
+        const qsizetype free = openFiles();
+        pt.testAll(proxies);
+        QTRY_VERIFY_WITH_TIMEOUT(openFiles() >= free + count, 8000);
+    }
+
     void moreProxiesThanOpenFiles()
     {
         constexpr int count = 1500;

@@ -31,10 +31,12 @@ private slots:
         connect(&pt, &ProxyTest::targetUrlChanged, [&] { seen << "url:" + pt.targetUrl(); });
         connect(&pt, &ProxyTest::avoidCacheChanged, [&] { seen << QStringLiteral("cache:%1").arg(pt.avoidCache()); });
         connect(&pt, &ProxyTest::timeoutMsChanged, [&] { seen << QStringLiteral("ms:%1").arg(pt.timeoutMs()); });
+        connect(&pt, &ProxyTest::expectedTextChanged, [&] { seen << "text:" + pt.expectedText(); });
 
         pt.setTargetUrl(pt.targetUrl());
         pt.setAvoidCache(true);
         pt.setTimeoutMs(15000);
+        pt.setExpectedText(QString());
         QVERIFY(seen.isEmpty());
 
         pt.setTargetUrl("http://a/test.php");
@@ -50,8 +52,9 @@ private slots:
         pt.setTimeoutMs(-5);
         QVERIFY(pt.setProperty("timeoutMs", 1000));
         QVERIFY(pt.setProperty("timeoutMs", 1000));
+        QVERIFY(pt.setProperty("expectedText", "Ok") && pt.setProperty("expectedText", "Ok"));
         QCOMPARE(seen, QStringList({ "url:http://a/test.php", "url:http://A/test.php", "url: http://A/test.php ",
-                                     "url:", "cache:0", "ms:0", "ms:-5", "ms:1000" }));
+                                     "url:", "cache:0", "ms:0", "ms:-5", "ms:1000", "text:Ok" }));
     }
 
     // A link-local proxy's scope reaches connect as an interface index, named or numeric.

@@ -1,16 +1,16 @@
 // Test runs of ProxyTest against real loopback peers: tinyproxy, a plain and a TLS
-// target, recording, silent and authenticating proxies, and a closed port.
+// target, recording and silent proxies, SOCKS ones (microsocks, SOCKS4 and hostile),
+// and a closed port.
 #include "peer.h"
 #include "proxytest.h"
 
 #include <QDateTime>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
+#include <QDir>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
@@ -18,10 +18,16 @@ namespace {
 const QString padded = QStringLiteral(" \r\n\t Hello through the proxy \n  ");
 const QString hello = QStringLiteral("Hello through the proxy");
 const QString zh300 = QString(QChar(0x0436)).repeated(300); // 300 UTF-16 units, 600 UTF-8 bytes
+const QString user = QStringLiteral("quillfen"), password = QStringLiteral("pa55.word");
 
 QVariantMap proxy(const QVariant &port, const QVariant &host = QStringLiteral("127.0.0.1"))
 {
     return { { "host", host }, { "port", port } };
+}
+
+QVariantMap typed(quint16 port, const char *type, const QString &name = {}, const QString &secret = {})
+{
+    return { { "host", "127.0.0.1" }, { "port", port }, { "type", type }, { "user", name }, { "password", secret } };
 }
 
 QVariantList testing(int i) { return { i, false, "", "Testing", "testing" }; }
@@ -45,15 +51,26 @@ QList<QVariantList> normalised(const QList<QVariantList> &results)
     return out;
 }
 
-// True once no probe object of ProxyTest is left, after deferred deletions ran.
-bool idle(ProxyTest &pt)
+// The sockets the process holds: every probe in flight holds one.
+int openSockets()
 {
-    return QTest::qWaitFor([&] {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return pt.findChildren<QNetworkAccessManager *>().isEmpty() && pt.findChildren<QNetworkReply *>().isEmpty()
-            && pt.findChildren<QTimer *>().isEmpty();
-    }, 10000);
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    const QStringList names = fds.entryList(QDir::System | QDir::NoDotAndDotDot);
+    return int(std::count_if(names.cbegin(), names.cend(),
+                             [&](const QString &fd) { return QFile::symLinkTarget(fds.filePath(fd)).contains("socket:["); }));
 }
+
+// Once deferred deletions ran, the run has left no probe, no timer armed and
+// no socket open, as counted before it started.
+#define QVERIFY_IDLE(pt, socketsBefore)                                                                             \
+    do {                                                                                                           \
+        (void)QTest::qWaitFor([&] {                                                                                \
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);                                   \
+            return openSockets() <= socketsBefore && (pt).isIdle();                                                \
+        }, 10000);                                                                                                 \
+        QVERIFY((pt).isIdle());                                                                                    \
+        QCOMPARE(openSockets(), socketsBefore);                                                                    \
+    } while (false)
 
 QByteArray requestTarget(const QByteArray &head) { return head.left(head.indexOf("\r\n")).split(' ').value(1); }
 
@@ -75,13 +92,21 @@ class TstRun : public QObject
     QVariantMap viaTinyproxy() const { return proxy(tinyproxy->port()); }
 
     // Starts a run and waits for one outcome per probe, then quietMs more for stray signals.
+    // Each "alive", and nothing else, must come right after a proxyLatency of its own.
     static QList<QVariantList> run(ProxyTest &pt, const QVariantList &proxies, int quietMs = 300)
     {
         QSignalSpy spy(&pt, &ProxyTest::proxyResult);
+        int latency = -1; // the index of a proxyLatency not yet followed by its result
+        bool ok = true;
+        const auto a = connect(&pt, &ProxyTest::proxyLatency, [&](int i, int ms) { ok &= latency < 0 && ms >= 0, latency = i; });
+        const auto b = connect(&pt, &ProxyTest::proxyResult, [&](int i, bool, QString, QString, QString status) {
+            ok &= latency == (status == "alive" ? i : -1), latency = -1;
+        });
         pt.testAll(proxies);
-        QTest::qWaitFor([&] { return outcomeCount(spy) >= proxies.size(); }, 60000);
+        (void)QTest::qWaitFor([&] { return outcomeCount(spy) >= proxies.size(); }, 60000);
         QTest::qWait(quietMs);
-        return spy;
+        disconnect(a), disconnect(b);
+        return ok && latency < 0 ? QList<QVariantList>(spy) : QList<QVariantList>(); // an empty list fails the caller
     }
 
 private slots:
@@ -102,8 +127,8 @@ private slots:
     void outcomes()
     {
         Peer b300("record-proxy", { "--body", "\n" + zh300 + " " }), b301("record-proxy", { "--body", zh300 + "z" }),
-            empty("record-proxy", { "--body", "" }), auth("auth-proxy"), silent("silent");
-        for (const Peer *p : { &b300, &b301, &empty, &auth, &silent })
+            empty("record-proxy", { "--body", "" }), silent("silent");
+        for (const Peer *p : { &b300, &b301, &empty, &silent })
             QVERIFY(p->isRunning());
         ProxyTest pt;
         pt.setTargetUrl(target->url());
@@ -113,13 +138,13 @@ private slots:
                                      proxy(b301.port()),
                                      proxy(empty.port()),
                                      proxy(closedPort()),
-                                     proxy(auth.port()),
                                      proxy(silent.port()),
                                      proxy(tinyproxy->port(), ""),
                                      QVariantMap { { "port", tinyproxy->port() } },
                                      QVariant("127.0.0.1"),
                                      QVariant(QVariantList { "127.0.0.1", tinyproxy->port() }),
                                      viaTinyproxy() };
+        const int sockets = openSockets();
         const QList<QVariantList> results = run(pt, proxies, 1500);
         QCOMPARE(results.size(), 2 * proxies.size());
         for (int i = 0; i < proxies.size(); ++i)
@@ -127,15 +152,13 @@ private slots:
         QList<QVariantList> finals = normalised(results.mid(proxies.size()));
         std::sort(finals.begin(), finals.end(), [](auto &a, auto &b) { return a.at(0).toInt() < b.at(0).toInt(); });
         const QList<QVariantList> expected {
-            outcome(0, "alive", hello),      outcome(1, "alive", zh300),
-            outcome(2, "alive", zh300 + "..."), outcome(3, "alive", ""),
-            outcome(4, "dead", "", "<error text>"), outcome(5, "dead", "", "<error text>"),
-            outcome(6, "timeout", "", "Timeout"), outcome(7, "dns_fail", "", "DNS fail"),
-            outcome(8, "dns_fail", "", "DNS fail"), outcome(9, "dns_fail", "", "DNS fail"),
-            outcome(10, "dns_fail", "", "DNS fail"), outcome(11, "alive", hello),
+            outcome(0, "alive", hello), outcome(1, "alive", zh300), outcome(2, "alive", zh300 + "..."),
+            outcome(3, "alive", ""), outcome(4, "dead", "", "<error text>"), outcome(5, "timeout", "", "Timeout"),
+            outcome(6, "dns_fail", "", "DNS fail"), outcome(7, "dns_fail", "", "DNS fail"),
+            outcome(8, "dns_fail", "", "DNS fail"), outcome(9, "dns_fail", "", "DNS fail"), outcome(10, "alive", hello),
         };
         QCOMPARE(finals, expected);
-        QVERIFY(idle(pt));
+        QVERIFY_IDLE(pt, sockets);
     }
 
     // Through tinyproxy to the targets: HTTP status, TLS with a self-signed certificate, redirects.
@@ -205,6 +228,134 @@ private slots:
         QCOMPARE(headerValues(head, "Expires"), QByteArrayList { "0" });
     }
 
+    // Every proxy type, to an http and an https target, without credentials (an open and
+    // a locked proxy), with the right and with wrong ones; then the hostile SOCKS peers.
+    void types_data()
+    {
+        QTest::addColumn<bool>("https");
+        QTest::newRow("http target") << false;
+        QTest::newRow("https target") << true;
+    }
+    void types()
+    {
+        QFETCH(bool, https);
+        const QStringList locked { "--user", user, "--password", password };
+        Peer http("tinyproxy", locked + QStringList { "--connect-port", QString::number(tlsTarget->port()) }),
+            socks5("microsocks"), socks5Locked("microsocks", locked), socks4("socks4"), socks4Locked("socks4", { "--user", user }),
+            wrongVersion("socks-wrong-version"), shortReply("socks-short"), silent("silent"), refuse("socks-refuse"),
+            endless("socks-endless"), drip("socks-drip");
+        const QString page = https ? "Quillfen test page" : hello;
+        QVariantList proxies;
+        QList<QVariantList> expected;
+        auto add = [&](const QVariantMap &entry, const QString &status, const QString &text = {}) {
+            expected << outcome(proxies.size(), status, status == "alive" ? page : "", status == "alive" ? "" : text);
+            proxies << entry;
+        };
+        add(typed(tinyproxy->port(), "http"), "alive");
+        add(typed(http.port(), "http"), "dead", "Proxy requires authentication");
+        add(typed(http.port(), "http", user, password), "alive");
+        // tinyproxy answers wrong credentials with 401, which, to a GET, may as well be the target's.
+        add(typed(http.port(), "http", user, "wrong"), "dead",
+            https ? "Proxy rejected the credentials" : "Error transferring " + target->url() + " - server replied: Unauthorized");
+        add(typed(socks5.port(), "socks5"), "alive");
+        add(typed(socks5Locked.port(), "socks5"), "dead", "SOCKS proxy requires authentication");
+        add(typed(socks5Locked.port(), "socks5", user, password), "alive");
+        add(typed(socks5Locked.port(), "socks5", user, "wrong"), "dead", "SOCKS5 proxy rejected the credentials");
+        add(typed(socks4.port(), "socks4"), "alive");
+        add(typed(socks4Locked.port(), "socks4"), "dead", "SOCKS4 proxy refused the connection (user ID not accepted)");
+        add(typed(socks4Locked.port(), "socks4", user, password), "alive");
+        add(typed(socks4Locked.port(), "socks4", "wrong"), "dead", "SOCKS4 proxy refused the connection (user ID not accepted)");
+        for (const char *type : { "socks5", "socks4" }) {
+            const bool five = !qstrcmp(type, "socks5");
+            add(typed(wrongVersion.port(), type), "dead", five ? "Proxy does not speak SOCKS5" : "Proxy does not speak SOCKS4");
+            add(typed(shortReply.port(), type), "dead", "SOCKS proxy closed the connection in the middle of its reply");
+            add(typed(silent.port(), type), "timeout", "Timeout");
+            add(typed(refuse.port(), type), "dead",
+                five ? "SOCKS5 proxy refused the connection (rule set)" : "SOCKS4 proxy refused the connection (rejected or failed)");
+            add(typed(endless.port(), type), "dead", "SOCKS proxy sent more than its reply");
+            add(typed(drip.port(), type), "timeout", "Timeout");
+        }
+        ProxyTest pt;
+        pt.setTargetUrl(https ? tlsTarget->url() : target->url());
+        pt.setAvoidCache(false);
+        pt.setTimeoutMs(3000);
+        QList<QVariantList> finals = run(pt, proxies).mid(proxies.size());
+        std::sort(finals.begin(), finals.end(), [](auto &a, auto &b) { return a.at(0).toInt() < b.at(0).toInt(); });
+        for (QVariantList &a : finals) // a failure must not print them either
+            a[3] = a[3].toString().replace(password, "<password>").replace(user, "<user>");
+        QCOMPARE(finals, expected);
+    }
+
+    // When the target's name does not resolve here, SOCKS4 falls back to 4a: the name goes to the proxy.
+    void socks4a()
+    {
+        Peer socks4("socks4", {}, true);
+        ProxyTest pt;
+        pt.setTargetUrl("http://quillfen.invalid:9/test.php");
+        const QList<QVariantList> results = run(pt, { typed(socks4.port(), "socks4"), typed(socks4.port(), "socks4", user) });
+        QCOMPARE(results.value(3).value(3).toString(), QStringLiteral("SOCKS4 proxy refused the connection (rejected or failed)"));
+        QByteArrayList requests = socks4.requests();
+        std::sort(requests.begin(), requests.end());
+        QCOMPARE(requests, QByteArrayList({ "SOCKS4 quillfen.invalid:9 \r\n\r\n", "SOCKS4 quillfen.invalid:9 quillfen\r\n\r\n" }));
+    }
+
+    // With expectedText, an answer is "alive" only if its body holds the text anywhere.
+    void expectedText_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("match") << "record-proxy" << QByteArray("Hello through the proxy") << "through" << "alive";
+        QTest::newRow("miss") << "record-proxy" << QByteArray("Hello through the proxy") << "Hallo" << "dead";
+        QTest::newRow("across reads") << "split" << QByteArray("Hello through the proxy") << "llo through" << "alive";
+        QTest::newRow("past 1 MiB") << "record-proxy" << QByteArray(3 << 19, 'x') + "Привет" << "Привет" << "alive";
+        QTest::newRow("not past 1 MiB") << "record-proxy" << QByteArray(3 << 19, 'x') << "Привет" << "dead";
+    }
+    void expectedText()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, text);
+        QFETCH(QString, status);
+        QTemporaryFile file;
+        QVERIFY(file.open() && file.write(body) == body.size() && file.flush());
+        Peer peer(mode, { "--body-file", file.fileName() });
+        ProxyTest pt;
+        pt.setTargetUrl("http://127.0.0.1:9/test.php");
+        pt.setExpectedText(text);
+        const QVariantList result = run(pt, { proxy(peer.port()) }).value(1);
+        QCOMPARE(result.value(4).toString(), status);
+        if (status == "dead")
+            QCOMPARE(result.value(3).toString(), QStringLiteral("Answer lacks the expected text"));
+    }
+
+    // User info of the target URL never goes into a request line, a Host field or a
+    // CONNECT line; a 401 with a Basic challenge is answered once with it, also in a tunnel.
+    void targetCredentials()
+    {
+        Peer rec("record-proxy", {}, true), http("target", { "--user", user, "--password", password }, true),
+            tls("tls-target", { "--user", user, "--password", password }),
+            relay("tinyproxy", { "--connect-port", QString::number(tls.port()) });
+        const QString info = QUrl::toPercentEncoding(user) + ':' + QUrl::toPercentEncoding(password) + '@';
+        ProxyTest pt;
+        pt.setAvoidCache(false);
+        for (const QString &url : { "http://" + info + "127.0.0.1:9/private", "https://" + info + "127.0.0.1:9/private" })
+            pt.setTargetUrl(url), run(pt, { proxy(rec.port()) });
+        const QByteArray heads = rec.requests().join();
+        QVERIFY(heads.startsWith("GET http://127.0.0.1:9/private HTTP/1.1\r\n"));
+        QVERIFY(heads.contains("\r\nCONNECT 127.0.0.1:9 HTTP/1.1\r\n"));
+        QVERIFY(!heads.contains(QUrl::toPercentEncoding(password)) && !heads.contains("Authorization"));
+
+        for (const Peer *p : { &http, &tls }) {
+            pt.setTargetUrl(QString(p->url("/private")).replace("://", "://" + info));
+            QCOMPARE(run(pt, { proxy(relay.port()) }).value(1).value(4).toString(), QStringLiteral("alive"));
+            pt.setTargetUrl(QString(p->url("/private")).replace("://", "://" + user + ":wrong@"));
+            QCOMPARE(run(pt, { proxy(relay.port()) }).value(1).value(4).toString(), QStringLiteral("dead"));
+        }
+        QCOMPARE(http.requests().size(), 4); // each asked once without, once with credentials
+    }
+
     // The proxy port is the low 16 bits of the entry's "port", read as a number.
     void portConversion()
     {
@@ -247,6 +398,7 @@ private slots:
         QFETCH(bool, inFlight);
         QFETCH(QString, next);
         Peer silent("silent", {}, true);
+        const int sockets = openSockets();
         auto pt = std::make_unique<ProxyTest>();
         pt->setTargetUrl(target->url());
         pt->setTimeoutMs(3000);
@@ -268,7 +420,9 @@ private slots:
                                                                 : QList<QVariantList>());
         QCOMPARE(silent.requests().size(), inFlight ? 2 : 0);
         if (pt)
-            QVERIFY(idle(*pt));
+            QVERIFY_IDLE(*pt, sockets);
+        else
+            QCOMPARE(openSockets(), sockets);
     }
 
     // Settings changed after testAll reach the probes whose look-up has not completed.

@@ -2,7 +2,7 @@
 //
 //   quillfen-peer MODE [--port N] [--count N] [--body TEXT | --body-file PATH]
 //                      [--location URL] [--record FILE] [--connect-port N]... [--lifetime S]
-//                      [--size BYTES] [--tls]
+//                      [--size BYTES] [--tls] [--user U --password P]
 //
 // Every peer listens on 127.0.0.1 only (a free port unless --port is given; --count N
 // opens N listeners of the same mode), prints its port(s), separated by blanks, as the
@@ -12,8 +12,9 @@
 // the empty line) to FILE, opened and closed for each request.
 //
 // A mode is one entry of the table in modes(): its onRequest answers one request head
-// (or never answers). New modes only need a new entry there. --tls serves any mode over
-// TLS, so that a hostile answer can also come from a target behind a real proxy.
+// (or never answers), or one of socksModes(). New modes only need a new entry there.
+// --tls serves any mode over TLS, so that a hostile answer can also come from a target
+// behind a real proxy.
 
 #include <QCoreApplication>
 #include <QFile>
@@ -25,6 +26,7 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QtEndian>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -53,6 +55,7 @@ struct Options
     int lifetime = 600;
     qint64 size = 8LL << 30; // huge: the Content-Length
     bool tls = false;
+    QString user, password; // credentials tinyproxy, microsocks, socks4 and /private ask for
 };
 Options opts;
 
@@ -82,11 +85,14 @@ struct Conn
 
 QByteArray bodyOr(const QByteArray &fallback) { return opts.bodyGiven ? opts.body : fallback; }
 
-// Plain or TLS web server: /test.php answers the body, /redirect a 302 to --location.
+// Plain or TLS web server: /test.php answers the body, /redirect a 302 to --location,
+// /private the body too, but only with Basic credentials --user and --password (else 401).
 void serveTarget(Conn &c, const Request &r)
 {
     const QByteArray path = r.target.left(r.target.indexOf('?') < 0 ? r.target.size() : r.target.indexOf('?'));
-    if (path == "/test.php")
+    if (path == "/private" && !r.head.contains("\r\nAuthorization: Basic " + (opts.user + ':' + opts.password).toUtf8().toBase64() + "\r\n"))
+        c.reply(401, "Unauthorized", "", "WWW-Authenticate: Basic realm=\"quillfen\"\r\n");
+    else if (path == "/test.php" || path == "/private")
         c.reply(200, "OK", bodyOr("Quillfen test page"));
     else if (path == "/redirect")
         c.reply(302, "Found", "", "Location: " + opts.location + "\r\n");
@@ -146,6 +152,107 @@ QByteArray garbage()
     return bytes;
 }
 
+void record(const QByteArray &head)
+{
+    if (opts.record.isEmpty())
+        return;
+    QFile file(opts.record);
+    if (file.open(QIODevice::Append))
+        file.write(head);
+}
+
+// SOCKS peers: "socks4" is a well-behaved SOCKS4/4a proxy that relays to the target it is
+// asked for (with --user, only that USERID); the others answer a SOCKS5 greeting and
+// CONNECT or a SOCKS4 request with the bytes of their row, then close, keep still,
+// stream bytes without end or drip one a second.
+struct SocksMode
+{
+    const char *name;
+    QByteArray method, reply5, reply4; // empty: never answers
+    enum { Keep, Close, Endless, Drip } then;
+};
+
+const QList<SocksMode> &socksModes()
+{
+    static const QByteArray bound("\x01\0\0\0\0\0\0", 7), granted = QByteArray("\x00\x5a", 2) + QByteArray(6, 0);
+    static const QList<SocksMode> table {
+        { "socks4", {}, {}, granted, SocksMode::Keep },
+        { "socks-wrong-version", QByteArray("\x04\x00", 2), {}, QByteArray("\x05\x5a", 2) + QByteArray(6, 0), SocksMode::Keep },
+        { "socks-short", "\x05", {}, QByteArray("\x00\x5a\x00", 3), SocksMode::Close },
+        { "socks-refuse", QByteArray("\x05\x00", 2), QByteArray("\x05\x02\x00", 3) + bound,
+          QByteArray("\x00\x5b", 2) + QByteArray(6, 0), SocksMode::Close },
+        { "socks-endless", QByteArray("\x05\x00", 2), QByteArray("\x05\x00\x00", 3) + bound, granted, SocksMode::Endless },
+        { "socks-drip", QByteArray("\x05\x00", 2), QByteArray("\x05\x00\x00\x03\xff", 5), QByteArray("\x00\x5a", 2), SocksMode::Drip },
+    };
+    return table;
+}
+
+// SOCKS4 CONNECT: VN CD PORT IP USERID\0, and for 4a (IP 0.0.0.x) HOST\0. Relays both ways.
+void socks4Connect(QTcpSocket *socket, const QByteArray &request, int userEnd)
+{
+    const quint16 port = qFromBigEndian<quint16>(request.constData() + 2);
+    const QByteArray user = request.mid(8, userEnd - 8);
+    const QString host = request.mid(4, 3) == QByteArray(3, 0) ? QString::fromUtf8(request.mid(userEnd + 1).chopped(1))
+                                                              : QHostAddress(qFromBigEndian<quint32>(request.constData() + 4)).toString();
+    record("SOCKS4 " + host.toUtf8() + ':' + QByteArray::number(port) + ' ' + user + "\r\n\r\n");
+    auto reply = [socket](char code) { socket->write(QByteArray(1, 0) + code + QByteArray(6, 0)); };
+    if (!opts.user.isEmpty() && user != opts.user.toUtf8())
+        return reply(93), socket->disconnectFromHost();
+    auto *target = new QTcpSocket(socket);
+    QObject::connect(target, &QAbstractSocket::connected, socket, [socket, target, reply] {
+        reply(90);
+        QObject::disconnect(socket, &QIODevice::readyRead, nullptr, nullptr);
+        for (auto [from, to] : { std::pair { socket, target }, std::pair { target, socket } }) {
+            QObject::connect(from, &QIODevice::readyRead, to, [from, to] { to->write(from->readAll()); });
+            QObject::connect(from, &QAbstractSocket::disconnected, to, &QAbstractSocket::disconnectFromHost);
+        }
+    });
+    QObject::connect(target, &QAbstractSocket::errorOccurred, socket, [socket, target, reply] {
+        if (target->state() != QAbstractSocket::ConnectedState)
+            reply(91), socket->disconnectFromHost();
+    });
+    target->connectToHost(host, port);
+}
+
+void serveSocks(QTcpSocket *socket, const SocksMode &mode)
+{
+    enum Step { Greeting, Connect, Done };
+    auto step = std::make_shared<Step>(Greeting);
+    auto in = std::make_shared<QByteArray>();
+    QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+    // The method, with more to come, only closes in the short mode; the last reply does what the row says.
+    auto answer = [socket, &mode](const QByteArray &bytes, bool last = true) {
+        if (bytes.isEmpty() || (!last && (mode.then != SocksMode::Close || !mode.reply5.isEmpty())))
+            return void(socket->write(bytes));
+        if (mode.then == SocksMode::Endless)
+            return stream(socket, bytes, QByteArray(4096, 'e'), -1);
+        socket->write(bytes);
+        if (mode.then == SocksMode::Close)
+            socket->disconnectFromHost();
+        else if (mode.then == SocksMode::Drip)
+            drip(socket, {});
+    };
+    QObject::connect(socket, &QIODevice::readyRead, socket, [socket, step, in, &mode, answer] {
+        in->append(socket->readAll());
+        const int userEnd = in->indexOf('\0', 8);
+        if (*step == Greeting && in->startsWith('\x04')) {
+            if (userEnd < 0 || (in->mid(4, 3) == QByteArray(3, 0) && in->indexOf('\0', userEnd + 1) < 0))
+                return;
+            *step = Done;
+            if (!qstrcmp(mode.name, "socks4"))
+                socks4Connect(socket, *in, userEnd);
+            else
+                answer(mode.reply4);
+        } else if (*step == Greeting && in->size() >= 2 && in->size() >= 2 + quint8(in->at(1))) {
+            *step = Connect, in->clear(), answer(mode.method, false);
+        } else if (*step == Connect && in->size() >= 5) {
+            *step = Done, answer(mode.reply5);
+        }
+        if (*step == Done)
+            in->clear(); // later bytes are dropped
+    });
+}
+
 struct Mode
 {
     const char *name;
@@ -161,11 +268,6 @@ const QList<Mode> &modes()
         { "tls-target", "the same over HTTPS with a fresh self-signed certificate", true, serveTarget },
         { "record-proxy", "HTTP proxy that answers every request 200 with --body itself", false,
           [](Conn &c, const Request &) { c.reply(200, "OK", bodyOr("recorded")); } },
-        { "auth-proxy", "HTTP proxy that answers 407 Proxy Authentication Required", false,
-          [](Conn &c, const Request &) {
-              c.reply(407, "Proxy Authentication Required", "",
-                      "Proxy-Authenticate: Basic realm=\"quillfen\"\r\n");
-          } },
         { "silent", "accepts and reads, never answers", false, {} },
         { "endless", "200 without Content-Length, then a body without end", false,
           [](Conn &c, const Request &) {
@@ -201,20 +303,18 @@ const QList<Mode> &modes()
                     + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
               c.socket->disconnectFromHost();
           } },
+        { "split", "200 with --body, its second half 300 ms after the first", false,
+          [](Conn &c, const Request &) {
+              const QByteArray body = bodyOr("Hello through the proxy");
+              c.raw("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body.left(body.size() / 2));
+              QTimer::singleShot(300, c.socket, [c, body] { c.raw(body.mid(body.size() / 2)); });
+          } },
         { "redirect-loop", "302 to the very URL requested, every time", false,
           [](Conn &c, const Request &r) { c.reply(302, "Found", "", "Location: " + r.target + "\r\n"); } },
     };
     return table;
 }
 
-void record(const QByteArray &head)
-{
-    if (opts.record.isEmpty())
-        return;
-    QFile file(opts.record);
-    if (file.open(QIODevice::Append))
-        file.write(head);
-}
 
 // Reads one request head per connection and hands it to the mode.
 void serve(QTcpSocket *socket, const Mode &mode)
@@ -243,13 +343,13 @@ void serve(QTcpSocket *socket, const Mode &mode)
 class Listener : public QTcpServer
 {
 public:
-    Listener(const Mode &mode, const QSslConfiguration &tls) : m_mode(mode), m_tls(tls) { }
+    Listener(const Mode *mode, const SocksMode *socks, const QSslConfiguration &tls) : m_mode(mode), m_socks(socks), m_tls(tls) { }
 
 protected:
     void incomingConnection(qintptr fd) override
     {
         QTcpSocket *socket;
-        if (m_mode.tls || opts.tls) {
+        if ((m_mode && m_mode->tls) || opts.tls) {
             auto *ssl = new QSslSocket(this);
             ssl->setSocketDescriptor(fd);
             ssl->setSslConfiguration(m_tls);
@@ -260,11 +360,15 @@ protected:
             socket = new QTcpSocket(this);
             socket->setSocketDescriptor(fd);
         }
-        serve(socket, m_mode);
+        if (m_socks)
+            serveSocks(socket, *m_socks);
+        else
+            serve(socket, *m_mode);
     }
 
 private:
-    const Mode &m_mode;
+    const Mode *m_mode;
+    const SocksMode *m_socks;
     QSslConfiguration m_tls;
 };
 
@@ -295,8 +399,9 @@ quint16 freePort()
     return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
 }
 
-// Debian's tinyproxy as a real HTTP proxy, with a throw-away configuration.
-QProcess *startTinyproxy(const QTemporaryDir &dir, quint16 &port)
+// Debian's tinyproxy as a real HTTP proxy with a throw-away configuration, or
+// microsocks as a real SOCKS5 proxy; both with --user and --password when given.
+QProcess *startServer(const QTemporaryDir &dir, quint16 &port)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
         port = opts.port ? opts.port : freePort();
@@ -309,6 +414,8 @@ QProcess *startTinyproxy(const QTemporaryDir &dir, quint16 &port)
             << "PidFile \"" << dir.filePath("tinyproxy.pid") << "\"\nConnectPort 443\n";
         for (const QString &p : opts.connectPorts)
             out << "ConnectPort " << p << "\n";
+        if (!opts.user.isEmpty())
+            out << "BasicAuth " << opts.user << " " << opts.password << "\n";
         out.flush();
         conf.close();
 
@@ -316,7 +423,13 @@ QProcess *startTinyproxy(const QTemporaryDir &dir, quint16 &port)
         proc->setProcessChannelMode(QProcess::ForwardedChannels);
         proc->setStandardInputFile(QProcess::nullDevice());
         proc->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        proc->start("tinyproxy", { "-d", "-c", conf.fileName() });
+        QStringList socks { "-i", "127.0.0.1", "-p", QString::number(port) };
+        if (!opts.user.isEmpty())
+            socks << "-u" << opts.user << "-P" << opts.password;
+        if (opts.mode == "microsocks")
+            proc->start("microsocks", socks);
+        else
+            proc->start("tinyproxy", { "-d", "-c", conf.fileName() });
         if (!proc->waitForStarted(10000)) {
             delete proc;
             return nullptr;
@@ -342,9 +455,12 @@ int quitPipe[2];
 int usage()
 {
     QTextStream err(stderr);
-    err << "usage: quillfen-peer MODE [options]; modes:\n  tinyproxy: Debian's tinyproxy on a temporary config\n";
+    err << "usage: quillfen-peer MODE [options]; modes: tinyproxy, microsocks (Debian's), SOCKS ones:";
+    for (const SocksMode &m : socksModes())
+        err << " " << m.name;
     for (const Mode &m : modes())
-        err << "  " << m.name << ": " << m.help << "\n";
+        err << "\n  " << m.name << ": " << m.help;
+    err << "\n";
     return 2;
 }
 
@@ -383,6 +499,10 @@ bool parse(const QStringList &args)
             opts.lifetime = v.toInt();
         else if (a == "--size")
             opts.size = v.toLongLong();
+        else if (a == "--user")
+            opts.user = v;
+        else if (a == "--password")
+            opts.password = v;
         else
             return false;
     }
@@ -422,29 +542,33 @@ int main(int argc, char *argv[])
     QStringList ports;
     QProcess *tinyproxy = nullptr;
     QList<Listener *> listeners;
-    if (opts.mode == "tinyproxy") {
+    if (opts.mode == "tinyproxy" || opts.mode == "microsocks") {
         quint16 port = 0;
-        tinyproxy = startTinyproxy(dir, port);
+        tinyproxy = startServer(dir, port);
         if (!tinyproxy) {
-            qWarning("quillfen-peer: tinyproxy did not start");
+            qWarning("quillfen-peer: %s did not start", qPrintable(opts.mode));
             return 1;
         }
         QObject::connect(tinyproxy, &QProcess::finished, &app, [&app] { app.exit(1); });
         ports << QString::number(port);
     } else {
         const Mode *mode = nullptr;
+        const SocksMode *socks = nullptr;
         for (const Mode &m : modes())
             if (opts.mode == m.name)
                 mode = &m;
-        if (!mode)
+        for (const SocksMode &m : socksModes())
+            if (opts.mode == m.name)
+                socks = &m;
+        if (!mode && !socks)
             return usage();
         QSslConfiguration tls;
-        if ((mode->tls || opts.tls) && !makeCertificate(dir, tls)) {
+        if (((mode && mode->tls) || opts.tls) && !makeCertificate(dir, tls)) {
             qWarning("quillfen-peer: could not make a certificate with openssl");
             return 1;
         }
         for (int i = 0; i < opts.count; ++i) {
-            auto *l = new Listener(*mode, tls);
+            auto *l = new Listener(mode, socks, tls);
             l->setParent(&app);
             if (!l->listen(QHostAddress::LocalHost, opts.count == 1 ? opts.port : 0)) {
                 qWarning("quillfen-peer: cannot listen: %s", qPrintable(l->errorString()));

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTcpServer>
 
 Peer::Peer(const QString &mode, const QStringList &args, bool record)
@@ -20,7 +21,7 @@ Peer::Peer(const QString &mode, const QStringList &args, bool record)
             m_ports << port.toUShort();
     m_port = m_ports.value(0);
     if (!m_port)
-        qWarning("Peer: %s did not start", qPrintable(all.join(' ')));
+        qWarning("Peer: %s did not start", qPrintable(all.join(' ').replace(QRegularExpression("(--password) \\S+"), "\\1 <hidden>")));
 }
 
 Peer::~Peer()
