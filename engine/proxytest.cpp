@@ -75,9 +75,8 @@ void ProxyTest::testAll(const QVariantList &proxies)
     for (const QVariant &element : proxies) {
         const QVariantMap map = element.toMap();
         // A missing or unknown type is plain HTTP, as every list was before the
-        // other types; a number beyond every port's range is no port.
-        const int port = map.value(QStringLiteral("port")).toInt();
-        runList.append({ map.value(QStringLiteral("host")).toString(), port >= 0 && port <= 65535 ? port : 0,
+        // other types. The port reaches the probe as its low 16 bits (-1 is 65535).
+        runList.append({ map.value(QStringLiteral("host")).toString(), map.value(QStringLiteral("port")).toInt(),
                          proxyTypeFromName(map.value(QStringLiteral("type")).toString()).value_or(ProxyType::Http),
                          map.value(QStringLiteral("user")).toString(),
                          map.value(QStringLiteral("password")).toString() });
