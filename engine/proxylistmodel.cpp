@@ -165,10 +165,11 @@ double portFrom(const QJsonValue &value)
     return std::isfinite(port) ? port : 0;
 }
 
-// The port a probe uses: a number outside every port's range is no port.
+// The port handed to a run: the whole number a list map would carry, of
+// which the probe takes the low 16 bits.
 int portNumber(double port)
 {
-    return port >= 0 && port <= 65535 ? int(port) : 0;
+    return std::abs(port) < 2147483647.0 ? int(qRound64(port)) : 0;
 }
 
 // A credential that is not text reads as none; a type that names none makes
