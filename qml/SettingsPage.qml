@@ -373,6 +373,7 @@ Item {
                             anchors.leftMargin: 5
                             anchors.rightMargin: 5
                             text: rowEditor.details
+                            textFormat: Text.PlainText // the user name comes from files and the clipboard
                             color: "#1565C0"
                             font.pixelSize: 10
                             font.bold: true
@@ -536,6 +537,7 @@ Item {
 
         Text {
             id: messageText
+            textFormat: Text.PlainText
             anchors.centerIn: parent
             width: Math.min(implicitWidth, message.parent.width - 54)
             color: "#FFFFFF"

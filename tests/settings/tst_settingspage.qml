@@ -21,6 +21,7 @@ TestCase {
         SettingsPage { width: 400; height: 700; proxyModel: proxies }
     }
     SignalSpy { id: urlChanges; target: proxyTest; signalName: "targetUrlChanged" }
+    Component { id: markupText; Text {} }
 
     function init() {
         proxies.clear()
@@ -206,6 +207,20 @@ TestCase {
         field("hostField", 0).forceActiveFocus()
         keyClick(Qt.Key_V, Qt.ControlModifier)
         compare(proxies.count, 2, "Ctrl+V in a text field pastes into the field")
+    }
+
+    // A user name from a file is shown as its characters: no image it names is fetched.
+    function test_userNameIsShownLiterally() {
+        var base = "http://127.0.0.1:" + recorder.port
+        proxies.append({ host: "127.0.0.1", port: 1, type: "socks5", user: "<img src=\"" + base + "/user.png\">",
+                         password: "p", status: "unknown", response: "" })
+        verify(field("typeBadge", 2).visible)
+        waitForRendering(page)
+        // Once a markup Text's own fetch is in, any fetch by the page would be in too.
+        createTemporaryObject(markupText, testCase, { text: "<img src=\"" + base + "/control.png\">" })
+        tryVerify(function() { return recorder.requests.join().indexOf("/control.png") >= 0 }, 20000, "no control fetch")
+        wait(200)
+        compare(recorder.requests.filter(function(r) { return r.indexOf("/user.png") >= 0 }), [])
     }
 
     // The host field shows type and credentials while it is edited and takes
