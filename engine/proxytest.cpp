@@ -20,10 +20,14 @@ ProxyTest::ProxyTest(QObject *parent)
     connect(m_engine.get(), &ProbeEngine::finished, this,
             [this](int index, ProbeEngine::Outcome outcome, const QString &text, int milliseconds) {
                 switch (outcome) {
-                case ProbeEngine::Outcome::Alive:
+                case ProbeEngine::Outcome::Alive: {
+                    // A handler of the time may end the run: then it says nothing more.
+                    const int generation = m_generation;
                     emit proxyLatency(index, milliseconds);
-                    emit proxyResult(index, true, text, QString(), QStringLiteral("alive"));
+                    if (generation == m_generation)
+                        emit proxyResult(index, true, text, QString(), QStringLiteral("alive"));
                     break;
+                }
                 case ProbeEngine::Outcome::Dead:
                     emit proxyResult(index, false, QString(), text, QStringLiteral("dead"));
                     break;

@@ -425,6 +425,19 @@ private slots:
             QCOMPARE(openSockets(), sockets);
     }
 
+    // A handler of the time that ends the run hears no "alive" after it.
+    void cancelledFromLatency()
+    {
+        ProxyTest pt;
+        pt.setTargetUrl(target->url());
+        connect(&pt, &ProxyTest::proxyLatency, &pt, &ProxyTest::cancelAll);
+        QSignalSpy spy(&pt, &ProxyTest::proxyResult), times(&pt, &ProxyTest::proxyLatency);
+        pt.testAll({ viaTinyproxy() });
+        QVERIFY(times.wait(20000));
+        QTest::qWait(300);
+        QCOMPARE(QList<QVariantList>(spy), QList<QVariantList>({ testing(0) }));
+    }
+
     // Settings changed after testAll reach the probes whose look-up has not completed.
     void settingsReachLaterProbes()
     {
