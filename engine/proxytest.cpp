@@ -20,19 +20,14 @@ ProxyTest::ProxyTest(QObject *parent)
     connect(m_engine.get(), &ProbeEngine::finished, this,
             [this](int index, ProbeEngine::Outcome outcome, const QString &text, int milliseconds) {
                 switch (outcome) {
-                case ProbeEngine::Outcome::Alive: {
-                    // A handler of the time may end the run: then it says nothing more.
-                    const int generation = m_generation;
-                    emit proxyLatency(index, milliseconds);
-                    if (generation == m_generation)
-                        emit proxyResult(index, true, text, QString(), QStringLiteral("alive"));
+                case ProbeEngine::Outcome::Alive:
+                    conclude(index, true, text, QString(), QStringLiteral("alive"), milliseconds);
                     break;
-                }
                 case ProbeEngine::Outcome::Dead:
-                    emit proxyResult(index, false, QString(), text, QStringLiteral("dead"));
+                    conclude(index, false, QString(), text, QStringLiteral("dead"));
                     break;
                 case ProbeEngine::Outcome::Timeout:
-                    emit proxyResult(index, false, QString(), text, QStringLiteral("timeout"));
+                    conclude(index, false, QString(), text, QStringLiteral("timeout"));
                     break;
                 }
             });
@@ -91,6 +86,9 @@ void ProxyTest::testAll(const QVariantList &proxies)
 void ProxyTest::testList(const QList<ProxyAddress> &proxies)
 {
     cancelAll();
+    m_unfinished = int(proxies.size());
+    if (m_unfinished > 0)
+        emit runningChanged();
     m_runList = proxies;
     m_announced = 0;
     m_lookedUp = 0;
@@ -138,7 +136,7 @@ void ProxyTest::continueRun(int generation, bool fromEventLoop)
             if (generation != m_generation)
                 return;
             if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
-                emit proxyResult(i, false, QString(), QStringLiteral("DNS fail"), QStringLiteral("dns_fail"));
+                conclude(i, false, QString(), QStringLiteral("DNS fail"), QStringLiteral("dns_fail"));
                 return;
             }
             startRequest(i, entry, generation, info.addresses());
@@ -215,9 +213,30 @@ void ProxyTest::startRequest(int index, const ProxyAddress &entry, int generatio
     });
 }
 
+// A probe's outcome, its time first when it is alive. A handler may end the
+// run or start another: the old run then says nothing more, and the run ends
+// (running turns false) only after its last outcome has been handled.
+void ProxyTest::conclude(int index, bool alive, const QString &info, const QString &errorMsg, const QString &status,
+                         int milliseconds)
+{
+    const int generation = m_generation;
+    if (alive) {
+        emit proxyLatency(index, milliseconds);
+        if (generation != m_generation)
+            return;
+    }
+    emit proxyResult(index, alive, info, errorMsg, status);
+    if (generation == m_generation && --m_unfinished == 0)
+        emit runningChanged();
+}
+
 void ProxyTest::cancelAll()
 {
     ++m_generation;
+    if (m_unfinished > 0) {
+        m_unfinished = 0;
+        emit runningChanged();
+    }
     m_targetLookups.clear();
     m_engine->abortAll();
 }

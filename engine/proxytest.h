@@ -24,6 +24,8 @@ class ProxyTest : public QObject
     Q_PROPERTY(bool avoidCache READ avoidCache WRITE setAvoidCache NOTIFY avoidCacheChanged)
     Q_PROPERTY(int timeoutMs READ timeoutMs WRITE setTimeoutMs NOTIFY timeoutMsChanged)
     Q_PROPERTY(QString expectedText READ expectedText WRITE setExpectedText NOTIFY expectedTextChanged)
+    // From testAll until the run's last outcome, or until cancelAll.
+    Q_PROPERTY(bool running READ running NOTIFY runningChanged)
 
 public:
     static constexpr auto defaultTargetUrl = "https://quillfen.example.net/test.php";
@@ -35,6 +37,7 @@ public:
     bool avoidCache() const { return m_avoidCache; }
     int timeoutMs() const { return m_timeoutMs; }
     QString expectedText() const { return m_expectedText; }
+    bool running() const { return m_unfinished > 0; }
 
     Q_INVOKABLE void setTargetUrl(const QString &url);
     Q_INVOKABLE void setAvoidCache(bool avoid);
@@ -60,12 +63,15 @@ signals:
     void avoidCacheChanged();
     void timeoutMsChanged();
     void expectedTextChanged();
+    void runningChanged();
     // Once for each "alive" probe, just before its proxyResult: from the start
     // of the connection to the proxy to the complete answer.
     void proxyLatency(int index, int milliseconds);
 
 private:
     void continueRun(int generation, bool fromEventLoop);
+    void conclude(int index, bool alive, const QString &info, const QString &errorMsg, const QString &status,
+                  int milliseconds = -1);
     void startRequest(int index, const ProxyAddress &entry, int generation, const QList<QHostAddress> &addresses);
     QUrl requestUrl() const;
 
@@ -83,6 +89,7 @@ private:
     QString m_expectedText;
     QList<ProxyAddress> m_runList;
     int m_generation { 0 };
+    int m_unfinished { 0 }; // probes of the run still without an outcome
     int m_announced { 0 }; // "testing" reported for the run list up to here
     int m_lookedUp { 0 }; // look-ups started up to here
     std::unique_ptr<ProbeEngine> m_engine; // carries the probes of the current run

@@ -19,16 +19,18 @@ Item {
         readonly property int dnsFail: mainPage.proxyModel ? mainPage.proxyModel.dnsFailCount : 0
         readonly property int testing: mainPage.proxyModel ? mainPage.proxyModel.testingCount : 0
     }
-    readonly property bool running: counts.testing > 0
+    // A run cancelled elsewhere (Add, Paste, Import) leaves its rows "testing" but is over.
+    readonly property bool running: counts.testing > 0 && proxyTest.running
     property int runTotal: 0
     property double runStartedAt: -1 // ms since the epoch; -1 once the run has ended or was stopped
     property double runMs: -1        // how long the last finished run took
 
     onRunningChanged: {
-        if (!running && runStartedAt >= 0) {
+        // A run that ended with rows still "testing" was cancelled: it has no duration.
+        if (!running && runStartedAt >= 0 && counts.testing === 0)
             runMs = Date.now() - runStartedAt
+        if (!running)
             runStartedAt = -1
-        }
     }
 
     // Stop: the backend falls silent, and the rows it had not finished are untested again.

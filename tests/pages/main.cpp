@@ -29,6 +29,7 @@ class FakeProxyTest : public QObject
     Q_PROPERTY(bool avoidCache MEMBER m_avoidCache WRITE setAvoidCache NOTIFY avoidCacheChanged)
     Q_PROPERTY(int timeoutMs MEMBER m_timeoutMs WRITE setTimeoutMs NOTIFY timeoutMsChanged)
     Q_PROPERTY(QString expectedText MEMBER m_expectedText WRITE setExpectedText NOTIFY expectedTextChanged)
+    Q_PROPERTY(bool running MEMBER m_running NOTIFY runningChanged)
     Q_PROPERTY(QStringList calls MEMBER m_calls NOTIFY callsChanged)
     Q_PROPERTY(QVariantList lastProxies MEMBER m_lastProxies NOTIFY callsChanged)
 
@@ -43,8 +44,13 @@ public:
         for (const ProxyAddress &proxy : proxies)
             m_lastProxies.append(QVariantMap { { "host", proxy.host }, { "port", proxy.port } });
         record("testList");
+        setRunning(true);
     }
-    Q_INVOKABLE void cancelAll() { record("cancelAll"); }
+    Q_INVOKABLE void cancelAll()
+    {
+        record("cancelAll");
+        setRunning(false);
+    }
     Q_INVOKABLE bool saveToFile(const QString &path, const QString &data, bool ownerOnly = false) { return m_files.saveToFile(path, data, ownerOnly); }
     Q_INVOKABLE QString loadFromFile(const QString &path) { return m_files.loadFromFile(path); }
 
@@ -67,6 +73,7 @@ signals:
     void avoidCacheChanged();
     void timeoutMsChanged();
     void expectedTextChanged();
+    void runningChanged();
     void callsChanged(); // for testList, from inside it, before it returns
 
 private:
@@ -74,6 +81,11 @@ private:
     {
         m_calls.append(QLatin1String(call));
         emit callsChanged();
+    }
+    void setRunning(bool running)
+    {
+        if (std::exchange(m_running, running) != running)
+            emit runningChanged();
     }
     template<typename T>
     void set(T &member, const T &value, void (FakeProxyTest::*changed)(), const char *call)
@@ -88,6 +100,7 @@ private:
     bool m_avoidCache { true };
     int m_timeoutMs { 15000 };
     QString m_expectedText;
+    bool m_running { false };
     QStringList m_calls;
     QVariantList m_lastProxies;
 };

@@ -198,6 +198,8 @@ Item {
                   strip: ["Alive: 1", "Dead: 2", "DNS fail: 0", "Testing: 0", "Done in N s"].concat(idle) },
                 { tag: "stopped", steps: t.concat([[1, "alive", 143], "Stop"]), statuses: ["unknown", "alive 143", "unknown"],
                   strip: ["Alive: 1", "Dead: 0", "DNS fail: 0", "Testing: 0"].concat(idle) },
+                { tag: "cancelled elsewhere", steps: t.concat([[1, "alive", 143], "cancel"]), statuses: ["testing", "alive 143", "testing"],
+                  strip: ["Alive: 1", "Dead: 0", "DNS fail: 0", "Testing: 2"].concat(idle) },
                 { tag: "row removed", steps: t.concat([[0, "alive", 143], [1, "dead"], "remove"]), statuses: ["dead", "testing"],
                   strip: ["Alive: 0", "Dead: 1", "DNS fail: 0", "Testing: 1", "Finished 1 of 3"].concat(busy) }]
         }
@@ -208,6 +210,8 @@ Item {
             data.steps.forEach(function(step) {
                 if (step === "remove")
                     return model.remove(0)
+                if (step === "cancel")
+                    return proxyTest.cancelAll()
                 if (typeof step === "string")
                     return mouseClick(H.findButton(root.page, step))
                 if (step[2])
@@ -215,7 +219,7 @@ Item {
                 proxyTest.proxyResult(step[0], step[1] === "alive", "", "", step[1])
             })
             compare(H.rowsOf(model).map(function(r, i) { return r[2] === "alive" ? "alive " + model.get(i).latency : r[2] }), data.statuses)
-            compare(proxyTest.calls.slice(-1), [data.tag === "stopped" ? "cancelAll" : "testList"])
+            compare(proxyTest.calls.slice(-1), [/stopped|cancelled/.test(data.tag) ? "cancelAll" : "testList"])
             compare(strip().map(function(n) { return n.replace(/^Done in \d+\.\d s$/, "Done in N s") }), data.strip)
         }
 
