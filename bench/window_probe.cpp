@@ -24,16 +24,23 @@
 //     settings page, presses "Back" and times it (saving included) to the
 //     first frame that shows the grid again, and records the longest frame
 //     gap of the next two seconds (the settings store writing the list).
+//   - import: in "import" mode the probe opens the settings page as in
+//     "pages", calls the page's own importFrom(QUILLFEN_PROBE_IMPORT, a file
+//     URL) as its Import dialog does, times the call and the first frame that
+//     shows its result, then presses Back at once and times the grid drawn,
+//     every figure counted from the start of the import.
 //
 // Environment: QUILLFEN_PROBE_MODE ("coldstart": quit after the first frame;
 // "run": the press and the run; "idle": one second of frames with nothing to
-// do, the floor of the measurement; "pages": Settings and Back), QUILLFEN_PROBE_N (the number of proxies, i.e.
+// do, the floor of the measurement; "pages": Settings and Back; "import": Settings,
+// an import and Back), QUILLFEN_PROBE_N (the number of proxies, i.e.
 // of outcomes to wait for), QUILLFEN_PROBE_LIMIT_MS (wall-clock limit from the
 // press), QUILLFEN_PROBE_T0_NS. Each finding is one "PROBE {json}" line on
 // standard output.
 
 #include "benchutil.h"
 
+#include <QAbstractItemModel>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -105,7 +112,9 @@ public:
             m_t0 = bench::monotonicNanoseconds();
         m_coldStartOnly = qgetenv("QUILLFEN_PROBE_MODE") == "coldstart";
         m_idleOnly = qgetenv("QUILLFEN_PROBE_MODE") == "idle";
-        m_pagesOnly = qgetenv("QUILLFEN_PROBE_MODE") == "pages";
+        m_importMode = qgetenv("QUILLFEN_PROBE_MODE") == "import";
+        m_pagesOnly = qgetenv("QUILLFEN_PROBE_MODE") == "pages" || m_importMode;
+        m_importUrl = QString::fromLocal8Bit(qgetenv("QUILLFEN_PROBE_IMPORT"));
         m_expected = static_cast<int>(envNumber("QUILLFEN_PROBE_N", 0));
         m_limitNs = envNumber("QUILLFEN_PROBE_LIMIT_MS", 60000) * 1000000LL;
         m_selfClick = qgetenv("QUILLFEN_PROBE_CLICK") == "self";
@@ -221,6 +230,8 @@ private:
         connect(window, &QQuickWindow::beforeSynchronizing, this, [this] {
             if (m_pagePending.exchange(false))
                 m_pageSynced = true;
+            if (m_importPending.exchange(false))
+                m_importSynced = true;
         }, Qt::DirectConnection);
     }
 
@@ -292,6 +303,10 @@ private:
                 QCoreApplication::exit(4);
                 return;
             }
+            if (m_importMode) {
+                importThenBack(m_stack->property("currentItem").value<QQuickItem *>(), back);
+                return;
+            }
             m_pageFromNs = press(back);
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
@@ -306,6 +321,42 @@ private:
         QTimer::singleShot(300, this, [this] { pagesStep(); });
     }
 
+    // The settings page's importFrom, as its Import dialog calls it; Back
+    // follows once a frame shows the result.
+    void importThenBack(QQuickItem *page, QQuickItem *back)
+    {
+        m_backButton = back;
+        m_importStartNs = bench::monotonicNanoseconds();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_measuring = true;
+        }
+        m_pressNs = m_importStartNs;
+        m_pageFromNs = m_importStartNs; // the grid's "drawn" counts from the import
+        QVariant returned;
+        const bool called = QMetaObject::invokeMethod(page, "importFrom", Q_RETURN_ARG(QVariant, returned),
+                                                      Q_ARG(QVariant, QVariant(m_importUrl)));
+        m_importDoneNs = bench::monotonicNanoseconds();
+        long rows = -1;
+        if (auto *model = qobject_cast<QAbstractItemModel *>(page->property("proxyModel").value<QObject *>()))
+            rows = model->rowCount();
+        emitLine(QStringLiteral("{\"event\":\"import\",\"called\":%1,\"call_ms\":%2,\"rows\":%3}")
+                         .arg(called ? "true" : "false").arg(toMs(m_importDoneNs - m_importStartNs), 0, 'f', 1)
+                         .arg(rows));
+        m_importPending = true;
+        if (m_window)
+            m_window->update();
+    }
+
+    void importDrawn(long long drawnNs)
+    {
+        const long long backNs = press(m_backButton);
+        emitLine(QStringLiteral("{\"event\":\"import_drawn\",\"drawn_ms\":%1,\"back_ms\":%2}")
+                         .arg(toMs(drawnNs - m_importStartNs), 0, 'f', 1)
+                         .arg(toMs(backNs - m_importStartNs), 0, 'f', 1));
+        QTimer::singleShot(2000, this, [this] { finishMeasuring(bench::monotonicNanoseconds()); });
+    }
+
     // Runs on the render thread when the render loop is threaded.
     void onFrame()
     {
@@ -315,6 +366,8 @@ private:
         bool measuring = false;
         if (m_pageSynced.exchange(false))
             QMetaObject::invokeMethod(this, [this, now] { pageDrawn(now); }, Qt::QueuedConnection);
+        if (m_importSynced.exchange(false))
+            QMetaObject::invokeMethod(this, [this, now] { importDrawn(now); }, Qt::QueuedConnection);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (QThread::currentThread() != qApp->thread())
@@ -536,6 +589,13 @@ private:
     bool m_coldStartOnly { false };
     bool m_idleOnly { false };
     bool m_pagesOnly { false };
+    bool m_importMode { false };
+    QString m_importUrl;
+    QPointer<QQuickItem> m_backButton;
+    long long m_importStartNs { 0 };
+    long long m_importDoneNs { 0 };
+    std::atomic<bool> m_importPending { false };
+    std::atomic<bool> m_importSynced { false };
     QPointer<QQuickItem> m_stack;
     QPointer<QQuickItem> m_splash;
     long long m_splashEndNs { 0 };
