@@ -43,6 +43,7 @@
 #include <QAbstractItemModel>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QMap>
 #include <QMouseEvent>
 #include <QPlatformSurfaceEvent>
 #include <QPointer>
@@ -183,7 +184,7 @@ public slots:
             m_clickedNs = bench::monotonicNanoseconds();
     }
 
-    void onResult(int index, bool, const QString &, const QString &, const QString &status)
+    void onResult(int index, bool, const QString &, const QString &errorMsg, const QString &status)
     {
         if (m_pressNs == 0 || index < 0 || index >= m_expected)
             return;
@@ -200,8 +201,13 @@ public slots:
             return;
         m_seen[static_cast<size_t>(index)] = true;
         ++m_outcomes;
-        if (status == QLatin1String("alive"))
+        if (status == QLatin1String("alive")) {
             ++m_alive;
+        } else {
+            ++m_failed[status];
+            if (m_firstError.isEmpty())
+                m_firstError = status + QLatin1String(": ") + errorMsg;
+        }
         if (m_outcomes == m_expected)
             finishMeasuring(now);
     }
@@ -544,7 +550,7 @@ private:
         line += QStringLiteral("\"release_ms\":%1,\"clicked_ms\":%2,\"first_testing_ms\":%3,\"last_testing_ms\":%4,"
                                "\"last_outcome_ms\":%5,\"run_s\":%6,\"first_frame_ms\":%7,"
                                "\"rss_mb\":%8,\"threads_peak\":%9,\"cpu_s\":%10,\"render_loop_thread\":%11,"
-                               "\"long_gaps\":[%12]}")
+                               "\"long_gaps\":[%12],\"failed\":{%13},\"first_error\":\"%14\"}")
                         .arg(since(m_releaseNs), 0, 'f', 1).arg(since(m_clickedNs), 0, 'f', 1)
                         .arg(since(m_firstTestingNs), 0, 'f', 1).arg(since(m_lastTestingNs), 0, 'f', 1)
                         .arg(since(m_lastOutcomeNs), 0, 'f', 1)
@@ -553,10 +559,19 @@ private:
                         .arg(bench::peakRssMegabytes(), 0, 'f', 1).arg(m_peakThreads.load() - 1)
                         .arg(cpu.total(), 0, 'f', 3)
                         .arg(m_renderThreadSeen ? "true" : "false")
-                        .arg(longGaps.join(QLatin1Char(',')));
+                        .arg(longGaps.join(QLatin1Char(',')), failedCounts(),
+                             QString::fromStdString(bench::jsonEscape(m_firstError.toStdString())));
         emitLine(line);
         if (complete)
             QCoreApplication::quit();
+    }
+
+    QString failedCounts() const
+    {
+        QStringList counts;
+        for (auto it = m_failed.cbegin(); it != m_failed.cend(); ++it)
+            counts << QStringLiteral("\"%1\":%2").arg(it.key()).arg(it.value());
+        return counts.join(QLatin1Char(','));
     }
 
     // Thread count, and the wall-clock limit of a run that never finishes.
@@ -627,6 +642,8 @@ private:
     std::vector<bool> m_seen;
     std::atomic<int> m_outcomes { 0 };
     int m_alive { 0 };
+    QMap<QString, int> m_failed; // outcomes other than "alive", by status
+    QString m_firstError;
     std::atomic<bool> m_reported { false };
     std::atomic<long> m_peakThreads { 0 };
     std::thread m_sampler;
