@@ -90,15 +90,20 @@ package: build
 	cd $(BUILD) && cpack -G DEB
 
 # Benchmarks (bench/run.py, under 10 minutes): writes BENCHMARKS.md. Never part
-# of `make test`; its own build folder, without the test suite.
+# of `make test`; its own build folder, without the test suite. The headless
+# driver is built a second time with the portable socket path (what Windows
+# and macOS run), in a folder of its own, and measured beside the epoll one.
 BENCH_BUILD ?= build-bench
+BENCH_BUILD_PORTABLE ?= build-bench-portable
 BENCH_DEBS := curl time gnuplot-nox
 
 bench:
 	$(MAKE) deps DEBS="$(DEBS) $(BENCH_DEBS)"
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUILLFEN_TESTS=OFF -DQUILLFEN_BENCH=ON
 	cmake --build $(BENCH_BUILD)
-	python3 bench/run.py --build $(BENCH_BUILD) --out BENCHMARKS.md
+	cmake -S . -B $(BENCH_BUILD_PORTABLE) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUILLFEN_TESTS=OFF -DQUILLFEN_BENCH=ON -DQUILLFEN_PORTABLE_NET=ON
+	cmake --build $(BENCH_BUILD_PORTABLE) --target bench_driver
+	python3 bench/run.py --build $(BENCH_BUILD) --portable-build $(BENCH_BUILD_PORTABLE) --out BENCHMARKS.md
 
 clean:
 	rm -rf $(BUILD)

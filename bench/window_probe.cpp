@@ -24,18 +24,26 @@
 //     settings page, presses "Back" and times it (saving included) to the
 //     first frame that shows the grid again, and records the longest frame
 //     gap of the next two seconds (the settings store writing the list).
+//   - import: in "import" mode the probe opens the settings page as in
+//     "pages", calls the page's own importFrom(QUILLFEN_PROBE_IMPORT, a file
+//     URL) as its Import dialog does, times the call and the first frame that
+//     shows its result, then presses Back at once and times the grid drawn,
+//     every figure counted from the start of the import.
 //
 // Environment: QUILLFEN_PROBE_MODE ("coldstart": quit after the first frame;
 // "run": the press and the run; "idle": one second of frames with nothing to
-// do, the floor of the measurement; "pages": Settings and Back), QUILLFEN_PROBE_N (the number of proxies, i.e.
+// do, the floor of the measurement; "pages": Settings and Back; "import": Settings,
+// an import and Back), QUILLFEN_PROBE_N (the number of proxies, i.e.
 // of outcomes to wait for), QUILLFEN_PROBE_LIMIT_MS (wall-clock limit from the
 // press), QUILLFEN_PROBE_T0_NS. Each finding is one "PROBE {json}" line on
 // standard output.
 
 #include "benchutil.h"
 
+#include <QAbstractItemModel>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QMap>
 #include <QMouseEvent>
 #include <QPlatformSurfaceEvent>
 #include <QPointer>
@@ -105,7 +113,9 @@ public:
             m_t0 = bench::monotonicNanoseconds();
         m_coldStartOnly = qgetenv("QUILLFEN_PROBE_MODE") == "coldstart";
         m_idleOnly = qgetenv("QUILLFEN_PROBE_MODE") == "idle";
-        m_pagesOnly = qgetenv("QUILLFEN_PROBE_MODE") == "pages";
+        m_importMode = qgetenv("QUILLFEN_PROBE_MODE") == "import";
+        m_pagesOnly = qgetenv("QUILLFEN_PROBE_MODE") == "pages" || m_importMode;
+        m_importUrl = QString::fromLocal8Bit(qgetenv("QUILLFEN_PROBE_IMPORT"));
         m_expected = static_cast<int>(envNumber("QUILLFEN_PROBE_N", 0));
         m_limitNs = envNumber("QUILLFEN_PROBE_LIMIT_MS", 60000) * 1000000LL;
         m_selfClick = qgetenv("QUILLFEN_PROBE_CLICK") == "self";
@@ -174,7 +184,7 @@ public slots:
             m_clickedNs = bench::monotonicNanoseconds();
     }
 
-    void onResult(int index, bool, const QString &, const QString &, const QString &status)
+    void onResult(int index, bool, const QString &, const QString &errorMsg, const QString &status)
     {
         if (m_pressNs == 0 || index < 0 || index >= m_expected)
             return;
@@ -191,8 +201,13 @@ public slots:
             return;
         m_seen[static_cast<size_t>(index)] = true;
         ++m_outcomes;
-        if (status == QLatin1String("alive"))
+        if (status == QLatin1String("alive")) {
             ++m_alive;
+        } else {
+            ++m_failed[status];
+            if (m_firstError.isEmpty())
+                m_firstError = status + QLatin1String(": ") + errorMsg;
+        }
         if (m_outcomes == m_expected)
             finishMeasuring(now);
     }
@@ -221,6 +236,8 @@ private:
         connect(window, &QQuickWindow::beforeSynchronizing, this, [this] {
             if (m_pagePending.exchange(false))
                 m_pageSynced = true;
+            if (m_importPending.exchange(false))
+                m_importSynced = true;
         }, Qt::DirectConnection);
     }
 
@@ -292,6 +309,10 @@ private:
                 QCoreApplication::exit(4);
                 return;
             }
+            if (m_importMode) {
+                importThenBack(m_stack->property("currentItem").value<QQuickItem *>(), back);
+                return;
+            }
             m_pageFromNs = press(back);
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
@@ -306,6 +327,42 @@ private:
         QTimer::singleShot(300, this, [this] { pagesStep(); });
     }
 
+    // The settings page's importFrom, as its Import dialog calls it; Back
+    // follows once a frame shows the result.
+    void importThenBack(QQuickItem *page, QQuickItem *back)
+    {
+        m_backButton = back;
+        m_importStartNs = bench::monotonicNanoseconds();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_measuring = true;
+        }
+        m_pressNs = m_importStartNs;
+        m_pageFromNs = m_importStartNs; // the grid's "drawn" counts from the import
+        QVariant returned;
+        const bool called = QMetaObject::invokeMethod(page, "importFrom", Q_RETURN_ARG(QVariant, returned),
+                                                      Q_ARG(QVariant, QVariant(m_importUrl)));
+        m_importDoneNs = bench::monotonicNanoseconds();
+        long rows = -1;
+        if (auto *model = qobject_cast<QAbstractItemModel *>(page->property("proxyModel").value<QObject *>()))
+            rows = model->rowCount();
+        emitLine(QStringLiteral("{\"event\":\"import\",\"called\":%1,\"call_ms\":%2,\"rows\":%3}")
+                         .arg(called ? "true" : "false").arg(toMs(m_importDoneNs - m_importStartNs), 0, 'f', 1)
+                         .arg(rows));
+        m_importPending = true;
+        if (m_window)
+            m_window->update();
+    }
+
+    void importDrawn(long long drawnNs)
+    {
+        const long long backNs = press(m_backButton);
+        emitLine(QStringLiteral("{\"event\":\"import_drawn\",\"drawn_ms\":%1,\"back_ms\":%2}")
+                         .arg(toMs(drawnNs - m_importStartNs), 0, 'f', 1)
+                         .arg(toMs(backNs - m_importStartNs), 0, 'f', 1));
+        QTimer::singleShot(2000, this, [this] { finishMeasuring(bench::monotonicNanoseconds()); });
+    }
+
     // Runs on the render thread when the render loop is threaded.
     void onFrame()
     {
@@ -315,6 +372,8 @@ private:
         bool measuring = false;
         if (m_pageSynced.exchange(false))
             QMetaObject::invokeMethod(this, [this, now] { pageDrawn(now); }, Qt::QueuedConnection);
+        if (m_importSynced.exchange(false))
+            QMetaObject::invokeMethod(this, [this, now] { importDrawn(now); }, Qt::QueuedConnection);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (QThread::currentThread() != qApp->thread())
@@ -491,7 +550,7 @@ private:
         line += QStringLiteral("\"release_ms\":%1,\"clicked_ms\":%2,\"first_testing_ms\":%3,\"last_testing_ms\":%4,"
                                "\"last_outcome_ms\":%5,\"run_s\":%6,\"first_frame_ms\":%7,"
                                "\"rss_mb\":%8,\"threads_peak\":%9,\"cpu_s\":%10,\"render_loop_thread\":%11,"
-                               "\"long_gaps\":[%12]}")
+                               "\"long_gaps\":[%12],\"failed\":{%13},\"first_error\":\"%14\"}")
                         .arg(since(m_releaseNs), 0, 'f', 1).arg(since(m_clickedNs), 0, 'f', 1)
                         .arg(since(m_firstTestingNs), 0, 'f', 1).arg(since(m_lastTestingNs), 0, 'f', 1)
                         .arg(since(m_lastOutcomeNs), 0, 'f', 1)
@@ -500,10 +559,19 @@ private:
                         .arg(bench::peakRssMegabytes(), 0, 'f', 1).arg(m_peakThreads.load() - 1)
                         .arg(cpu.total(), 0, 'f', 3)
                         .arg(m_renderThreadSeen ? "true" : "false")
-                        .arg(longGaps.join(QLatin1Char(',')));
+                        .arg(longGaps.join(QLatin1Char(',')), failedCounts(),
+                             QString::fromStdString(bench::jsonEscape(m_firstError.toStdString())));
         emitLine(line);
         if (complete)
             QCoreApplication::quit();
+    }
+
+    QString failedCounts() const
+    {
+        QStringList counts;
+        for (auto it = m_failed.cbegin(); it != m_failed.cend(); ++it)
+            counts << QStringLiteral("\"%1\":%2").arg(it.key()).arg(it.value());
+        return counts.join(QLatin1Char(','));
     }
 
     // Thread count, and the wall-clock limit of a run that never finishes.
@@ -536,6 +604,13 @@ private:
     bool m_coldStartOnly { false };
     bool m_idleOnly { false };
     bool m_pagesOnly { false };
+    bool m_importMode { false };
+    QString m_importUrl;
+    QPointer<QQuickItem> m_backButton;
+    long long m_importStartNs { 0 };
+    long long m_importDoneNs { 0 };
+    std::atomic<bool> m_importPending { false };
+    std::atomic<bool> m_importSynced { false };
     QPointer<QQuickItem> m_stack;
     QPointer<QQuickItem> m_splash;
     long long m_splashEndNs { 0 };
@@ -567,6 +642,8 @@ private:
     std::vector<bool> m_seen;
     std::atomic<int> m_outcomes { 0 };
     int m_alive { 0 };
+    QMap<QString, int> m_failed; // outcomes other than "alive", by status
+    QString m_firstError;
     std::atomic<bool> m_reported { false };
     std::atomic<long> m_peakThreads { 0 };
     std::thread m_sampler;
