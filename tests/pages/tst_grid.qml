@@ -220,7 +220,9 @@ Item {
             })
             compare(H.rowsOf(model).map(function(r, i) { return r[2] === "alive" ? "alive " + model.get(i).latency : r[2] }), data.statuses)
             compare(proxyTest.calls.slice(-1), [/stopped|cancelled/.test(data.tag) ? "cancelAll" : "testList"])
-            compare(strip().map(function(n) { return n.replace(/^Done in \d+\.\d s$/, "Done in N s") }), data.strip)
+            // During a run the strip follows the counts a few times a second.
+            tryCompare({ get names() { return strip().map(function(n) { return n.replace(/^Done in \d+\.\d s$/, "Done in N s") }) } },
+                       "names", data.strip)
         }
 
         // Alive by time, then timeout, dead, dns_fail and the rest; ties keep their order.
