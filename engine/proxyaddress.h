@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHashFunctions>
 #include <QString>
 #include <QStringView>
 
@@ -43,3 +44,15 @@ struct ProxyAddress
     QString user;
     QString password;
 };
+
+// One proxy for a list that keeps each once: the same type, host, port and
+// user (a second password for them is still the same proxy).
+inline bool sameProxy(const ProxyAddress &a, const ProxyAddress &b)
+{
+    return a.type == b.type && a.port == b.port && a.host == b.host && a.user == b.user;
+}
+
+inline size_t sameProxyHash(const ProxyAddress &entry)
+{
+    return qHashMulti(0, int(entry.type), entry.host, entry.port, entry.user);
+}

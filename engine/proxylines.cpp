@@ -115,17 +115,8 @@ struct SameProxy
 {
     const QList<ProxyAddress> *entries;
 
-    size_t operator()(qsizetype i) const
-    {
-        const ProxyAddress &e = entries->at(i);
-        return qHashMulti(0, int(e.type), e.host, e.port, e.user);
-    }
-    bool operator()(qsizetype a, qsizetype b) const
-    {
-        const ProxyAddress &x = entries->at(a);
-        const ProxyAddress &y = entries->at(b);
-        return x.type == y.type && x.port == y.port && x.host == y.host && x.user == y.user;
-    }
+    size_t operator()(qsizetype i) const { return sameProxyHash(entries->at(i)); }
+    bool operator()(qsizetype a, qsizetype b) const { return sameProxy(entries->at(a), entries->at(b)); }
 };
 
 } // namespace
@@ -269,28 +260,6 @@ QString formatProxyLines(const QList<ProxyAddress> &entries)
     return text;
 }
 
-std::optional<ProxyAddress> ProxyLines::fromVariant(const QVariant &variant)
-{
-    const QVariantMap map = variant.toMap();
-    ProxyAddress entry;
-    entry.host = map.value(QStringLiteral("host")).toString();
-    bool number = false;
-    const double port = map.value(QStringLiteral("port")).toDouble(&number);
-    if (!number || !(port >= 0 && port <= 65535) || port != std::floor(port))
-        return std::nullopt;
-    entry.port = int(port);
-    const QString type = map.value(QStringLiteral("type")).toString();
-    if (!type.isEmpty()) {
-        const auto known = proxyTypeFromName(type);
-        if (!known)
-            return std::nullopt;
-        entry.type = *known;
-    }
-    entry.user = map.value(QStringLiteral("user")).toString();
-    entry.password = map.value(QStringLiteral("password")).toString();
-    return entry;
-}
-
 QJSValue ProxyLines::parse(const QString &text) const
 {
     QJSEngine *engine = qjsEngine(this);
@@ -317,17 +286,6 @@ QJSValue ProxyLines::parse(const QString &text) const
     result.setProperty(QStringLiteral("entries"), entries);
     result.setProperty(QStringLiteral("skipped"), double(read.skipped));
     return result;
-}
-
-QString ProxyLines::format(const QVariantList &entries) const
-{
-    QList<ProxyAddress> addresses;
-    addresses.reserve(entries.size());
-    for (const QVariant &variant : entries) {
-        if (const auto entry = fromVariant(variant))
-            addresses.append(*entry);
-    }
-    return formatProxyLines(addresses);
 }
 
 QString ProxyLines::clipboardText() const

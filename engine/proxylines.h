@@ -62,7 +62,6 @@ public:
     // { entries: [...], skipped: n }, made as script values at once: a
     // hundred thousand maps converted one by one take five times as long.
     Q_INVOKABLE QJSValue parse(const QString &text) const;
-    Q_INVOKABLE QString format(const QVariantList &entries) const;
 
     Q_INVOKABLE QString clipboardText() const;
     Q_INVOKABLE void setClipboardText(const QString &text) const;
@@ -70,7 +69,4 @@ public:
     // The settings store is about to hold passwords: from now on only its
     // owner may read it (the store's later rewrites keep the mode).
     Q_INVOKABLE bool keepSettingsPrivate() const;
-
-    // Empty when the map names an unknown type or holds no whole port.
-    static std::optional<ProxyAddress> fromVariant(const QVariant &entry);
 };

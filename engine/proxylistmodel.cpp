@@ -8,7 +8,6 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QRegularExpression>
-#include <QSet>
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +16,7 @@
 #include <numeric>
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 namespace {
 
@@ -562,25 +562,21 @@ bool ProxyListModel::hasCredentials(bool aliveOnly) const
     });
 }
 
-static QString sameProxyKey(const ProxyAddress &proxy)
-{
-    return proxyTypeName(proxy.type) + QChar(0x1f) + proxy.host + QChar(0x1f) + QString::number(proxy.port) + QChar(0x1f)
-        + proxy.user;
-}
-
 QVariantList ProxyListModel::newEntries(const QVariantList &entries) const
 {
-    QSet<QString> known;
-    known.reserve(m_rows.size() + entries.size());
+    struct Same
+    {
+        size_t operator()(const ProxyAddress &entry) const { return sameProxyHash(entry); }
+        bool operator()(const ProxyAddress &a, const ProxyAddress &b) const { return sameProxy(a, b); }
+    };
+    std::unordered_set<ProxyAddress, Same, Same> known;
+    known.reserve(size_t(m_rows.size() + entries.size()));
     for (const Entry &entry : m_rows)
-        known.insert(sameProxyKey(entry.proxy));
+        known.insert(entry.proxy);
     QVariantList fresh;
     for (const QVariant &entry : entries) {
-        const QString key = sameProxyKey(entryFromMap(entry.toMap()).proxy);
-        if (!known.contains(key)) {
-            known.insert(key);
+        if (known.insert(entryFromMap(entry.toMap()).proxy).second)
             fresh.append(entry);
-        }
     }
     return fresh;
 }

@@ -63,6 +63,9 @@ Item {
             proxyModel.clear()
             proxyModel.appendEntries(entries)
         } catch (e) {
+            // A list of lines may start with "[" too: "[::1]:8080".
+            if (e instanceof SyntaxError && ProxyLines.parse(jsonString).entries.length > 0)
+                return importLines(jsonString, false)
             console.log("Ошибка парсинга JSON:", e)
         }
     }
@@ -114,11 +117,14 @@ Item {
 
     // What the host field shows while it is edited: the whole entry but its
     // port, so that type and credentials can be read and changed in place.
+    // The password stays hidden behind a mask; a mask left as it is keeps it.
+    readonly property string passwordMask: "\u2022\u2022\u2022\u2022\u2022\u2022"
+
     function hostText(row) {
         if (isPlain(row))
             return row.host
         var credentials = row.user || row.password
-            ? encodeURIComponent(row.user || "") + (row.password ? ":" + encodeURIComponent(row.password) : "") + "@" : ""
+            ? encodeURIComponent(row.user || "") + (row.password ? ":" + passwordMask : "") + "@" : ""
         return (row.type || "http") + "://" + credentials + (row.host.indexOf(":") >= 0 ? "[" + row.host + "]" : row.host)
     }
 
@@ -129,13 +135,15 @@ Item {
         var row = proxyModel.get(index)
         var entry = { host: text }
         if (text.indexOf("://") >= 0 || text.indexOf("@") >= 0) {
-            var line = (text.indexOf("://") < 0 ? "http://" : "") + text.trim()
+            var line = (text.indexOf("://") < 0 ? (row.type || "http") + "://" : "") + text.trim()
             var read = ProxyLines.parse(line)
             if (read.entries.length !== 1)
                 read = ProxyLines.parse(line + ":" + row.port)
             if (read.entries.length !== 1)
                 return
             entry = read.entries[0]
+            if (entry.password === passwordMask)
+                entry.password = row.password
         }
         var values = { host: entry.host, port: entry.port || row.port, type: entry.type || "http",
                        user: entry.user || "", password: entry.password || "" }
