@@ -5,6 +5,8 @@
 namespace {
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+} // namespace
+
 int hexValue(char c)
 {
     if (isDigit(c))
@@ -15,7 +17,6 @@ int hexValue(char c)
         return c - 'A' + 10;
     return -1;
 }
-} // namespace
 
 void HttpResponse::fail(const QString &error)
 {

@@ -1,5 +1,7 @@
 #include "proxylines.h"
 
+#include "httpresponse.h"
+
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
@@ -62,17 +64,6 @@ bool isCredential(const QString &text)
     return true;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::optional<QString> percentDecoded(QStringView text)
 {
     const QByteArray utf8 = text.toUtf8();
@@ -83,8 +74,8 @@ std::optional<QString> percentDecoded(QStringView text)
             bytes.append(utf8[i]);
             continue;
         }
-        const int high = i + 2 < utf8.size() ? hexDigit(utf8[i + 1]) : -1;
-        const int low = high >= 0 ? hexDigit(utf8[i + 2]) : -1;
+        const int high = i + 2 < utf8.size() ? hexValue(utf8[i + 1]) : -1;
+        const int low = high >= 0 ? hexValue(utf8[i + 2]) : -1;
         if (low < 0)
             return std::nullopt;
         bytes.append(char(high << 4 | low));
