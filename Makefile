@@ -42,7 +42,7 @@ run: build
 	$(BUILD)/bin/Quillfen
 
 test: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 $(CTEST_ARGS)
 
 # The whole suite again, every target of the project built with AddressSanitizer
 # and UndefinedBehaviorSanitizer, in a build folder of its own
