@@ -1,50 +1,32 @@
 .pragma library
 
-// Walks the visual tree of the pages, which give their parts no ids to outside.
-
-function findButton(item, text) {
-    if (item.text === text && item.clicked !== undefined)
-        return item
-    for (var i = 0; i < item.children.length; i++) {
-        var found = findButton(item.children[i], text)
-        if (found)
-            return found
-    }
-    return null
-}
-
-function texts(item, out) {
+// The items under item (itself included) that pick takes, in tree order: the
+// pages give their parts no ids to outside.
+function walk(item, pick, out) {
     out = out || []
-    if (item.textFormat !== undefined && item.font !== undefined)
+    if (pick(item))
         out.push(item)
     for (var i = 0; i < item.children.length; i++)
-        texts(item.children[i], out)
+        walk(item.children[i], pick, out)
     return out
 }
+function findButton(item, text) { return walk(item, function(i) { return i.text === text && i.clicked !== undefined })[0] }
 
-function gridOf(page) {
-    return page.children[0].children[0] // ColumnLayout, then GridView
-}
-
+// The grid page's card at a row of what its grid shows (the page's ColumnLayout, then the GridView).
 function cardOf(page, index) {
-    var delegate = gridOf(page).itemAtIndex(index)
+    var delegate = page.children[0].children[0].itemAtIndex(index)
     return delegate ? delegate.children[0] : null
-}
-
-function tooltipOf(card) {
-    for (var i = 0; i < card.data.length; i++) {
-        if (card.data[i].closePolicy !== undefined)
-            return card.data[i]
-    }
-    return null
 }
 
 // The model's rows as [host, port, status, response].
 function rowsOf(model) {
-    var rows = []
-    for (var i = 0; i < model.count; i++) {
-        var row = model.get(i)
-        rows.push([row.host, row.port, row.status, row.response])
-    }
-    return rows
+    return Array.from({ length: model.count }, function(_, i) { var r = model.get(i); return [r.host, r.port, r.status, r.response] })
+}
+
+// Whether a Text draws its text as the characters themselves, tags included
+// (as markup it would draw, and fetch, an image instead).
+function drawnAsText(text, metrics) {
+    metrics.font = text.font
+    metrics.text = text.text
+    return Math.abs(text.implicitWidth - metrics.advanceWidth) < 2
 }
