@@ -1,7 +1,6 @@
 // Runs the page tests (tests/pages and tests/settings) over the program's own
 // documents and a real ProxyTest, with a loopback proxy that never answers and
 // a settings store in a temporary folder; "env" gives the tests what QML cannot do.
-
 #include "peer.h"
 #include "proxytest.h"
 #include "qmltypes.h"
@@ -21,14 +20,12 @@ class Setup : public QObject
 public:
     QString dir() const { return QUrl::fromLocalFile(m_dir.path()).toString(); }
     int silentPort() const { return m_silent->port(); }
-
-    // A new settings store: empty, a file of exactly these bytes (one a character), or a folder where that file belongs.
-    Q_INVOKABLE void freshStore(const QVariant &bytes = {}, bool folder = false)
+    // A new settings store: empty, or a file of exactly these bytes (one a character).
+    Q_INVOKABLE void freshStore(const QVariant &bytes = {})
     {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.filePath(QString::number(++m_stores)));
         QFile file(QSettings().fileName());
-        QDir().mkpath(folder ? file.fileName() : QFileInfo(file).path());
-        if (!bytes.isNull() && file.open(QIODevice::WriteOnly))
+        if (!bytes.isNull() && QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly))
             file.write(bytes.toString().toLatin1());
     }
     Q_INVOKABLE bool storeIsPrivate() const { return !(QFile::permissions(QSettings().fileName()) & (QFile::ReadGroup | QFile::ReadOther)); }
@@ -43,25 +40,22 @@ public slots:
         QQuickStyle::setStyle(QStringLiteral("Basic"));
         registerQuillfenTypes();
         freshStore(); // nothing reaches the user's own settings
-        m_proxyTest = std::make_unique<ProxyTest>();
         m_silent = std::make_unique<Peer>(QStringLiteral("silent"));
     }
     void qmlEngineAvailable(QQmlEngine *engine)
     {
         engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
-        engine->rootContext()->setContextProperty(QStringLiteral("proxyTest"), m_proxyTest.get());
+        auto *proxyTest = new ProxyTest(engine);
+        proxyTest->setTargetUrl(QStringLiteral("http://127.0.0.1:9/t")); // never reached: runs go to the silent proxy
+        proxyTest->setTimeoutMs(60000);
+        engine->rootContext()->setContextProperty(QStringLiteral("proxyTest"), proxyTest);
         engine->rootContext()->setContextProperty(QStringLiteral("env"), this);
     }
-    void cleanupTestCase() // while the application object is still there
-    {
-        m_proxyTest.reset();
-        m_silent.reset();
-    }
+    void cleanupTestCase() { m_silent.reset(); } // while the application object is still there
 
 private:
     QTemporaryDir m_dir;
     int m_stores = 0;
-    std::unique_ptr<ProxyTest> m_proxyTest;
     std::unique_ptr<Peer> m_silent;
 };
 

