@@ -1,7 +1,6 @@
 .pragma library
-// Walks the pages, which give their parts no ids to outside.
 
-// The items under item (itself included) that pick takes, in tree order.
+// The items under item (itself included) that pick takes, in tree order: the pages give their parts no ids to outside.
 function walk(item, pick, out) {
     out = out || []
     if (pick(item))
@@ -11,7 +10,7 @@ function walk(item, pick, out) {
     return out
 }
 function findButton(item, text) { return walk(item, function(i) { return i.text === text && i.clicked !== undefined })[0] }
-// The grid page's card at a row of what its grid shows (the page's ColumnLayout, then the GridView).
+// The grid page's card at a row of what it shows (in the page's ColumnLayout, the GridView).
 function cardOf(page, index) {
     var delegate = page.children[0].children[0].itemAtIndex(index)
     return delegate ? delegate.children[0] : null
@@ -20,8 +19,7 @@ function cardOf(page, index) {
 function rowsOf(model) {
     return Array.from({ length: model.count }, function(_, i) { var r = model.get(i); return [r.host, r.port, r.status, r.response] })
 }
-// Whether a Text draws its text as the characters themselves, tags included
-// (as markup it would draw, and fetch, an image instead).
+// Whether a Text draws the characters themselves, tags included, rather than markup (which would fetch an image).
 function drawnAsText(text, metrics) {
     metrics.font = text.font
     metrics.text = text.text

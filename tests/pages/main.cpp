@@ -1,6 +1,5 @@
-// Runs the page tests (tests/pages and tests/settings) over the program's own
-// documents and a real ProxyTest, with a loopback proxy that never answers and
-// a settings store in a temporary folder; "env" gives the tests what QML cannot do.
+// Runs the page tests (tests/pages and tests/settings) over the program's own documents and a real ProxyTest,
+// with a loopback proxy that never answers and a settings store in a temporary folder. "env": what QML cannot do.
 #include "peer.h"
 #include "proxytest.h"
 #include "qmltypes.h"
@@ -29,8 +28,7 @@ public:
             file.write(bytes.toString().toLatin1());
     }
     Q_INVOKABLE bool storeIsPrivate() const { return !(QFile::permissions(QSettings().fileName()) & (QFile::ReadGroup | QFile::ReadOther)); }
-    // As text, the way the store keeps every value on disk.
-    Q_INVOKABLE QString stored(const QString &key) const { return QSettings().value("ProxyConfig/" + key).toString(); }
+    Q_INVOKABLE QString stored(const QString &key) const { return QSettings().value("ProxyConfig/" + key).toString(); } // as text, as on disk
 
 public slots:
     void applicationAvailable()

@@ -15,13 +15,8 @@ TestCase {
             + "\"\nsavedTargetUrl=http://127.0.0.1:9/t\nsavedTimeoutMs=" + timeout + "\n"
     }
     function open() { verify(win = Qt.createComponent("qrc:/qt/qml/Quillfen/main.qml").createObject(null)) }
-    // As the user closes it, which saves nothing; destroying it then flushes
-    // whatever its settings object still holds.
-    function close() {
-        win.close()
-        win.destroy()
-        wait(50)
-    }
+    // As the user closes it, which saves nothing; destroying it then flushes what its settings object still holds.
+    function close() { win.close(); win.destroy(); wait(50) }
     function proxyModel() { return Array.prototype.find.call(win.contentItem.data, function(o) { return String(o).indexOf("ProxyListModel") === 0 }) }
     // The page at depth, once the splash has given way to the grid.
     function page(depth) {
@@ -30,41 +25,30 @@ TestCase {
         return stack.currentItem
     }
 
-    // Start-up over an empty, seeded or damaged store. A time-out outside 1000 to
-    // 60000 gives way to 15000; a list that cannot be read gives the twenty defaults
-    // after whatever was read, saved at once; one that reads stays as it was stored.
+    // Start-up: a time-out outside 1000 to 60000 gives way to 15000; a list that cannot be read gives the
+    // twenty defaults after whatever was read, saved at once; one that reads stays as it was stored.
     function test_startUp_data() {
-        var first = ["127.0.0.11", 8080, "unknown", ""], defaults = []
-        for (var i = 1; i <= 20; i++)
-            defaults.push(["192.168.1." + i, 3128, "unknown", ""])
-        var unset = { url: "https://quillfen.example.net/test.php", timeout: 15000, rows: defaults }
-        return [Object.assign({ tag: "empty store" }, unset),
-                { tag: "list with a null element", list: "[{\"host\":\"127.0.0.11\",\"port\":8080},null]", rows: [first].concat(defaults) },
+        var unset = { url: "https://quillfen.example.net/test.php", timeout: 15000, rows: [], defaults: true }
+        return [Object.assign({ tag: "empty store", bytes: null }, unset),
+                Object.assign({ tag: "file of garbage", bytes: "\x00\xff\xfe\x80\x81[[[[\n=\n\xc3\x28\n" }, unset),
+                { tag: "list with a null element", list: "[{\"host\":\"127.0.0.11\",\"port\":8080},null]", defaults: true },
                 { tag: "list a JSON string", list: "\"ab\"", rows: [] },
-                { tag: "time-out 1000", stored: 1000, timeout: 1000 },
-                { tag: "time-out 60001", stored: 60001, timeout: 15000 },
-                Object.assign({ tag: "file of garbage", bytes: "\x00\xff\xfe\x80\x81[[[[\n=\n\xc3\x28\n" }, unset)
-        ].map(function(c) {
-            var d = Object.assign({ url: "http://127.0.0.1:9/t", timeout: 2000, rows: [first] }, c)
-            if (c.list || c.stored !== undefined)
-                d.bytes = ini(c.list || oneProxy, c.stored !== undefined ? c.stored : 2000)
-            // Rows that came from the defaults are saved with them.
-            d.saved = d.rows.length < 20 ? c.list || oneProxy : JSON.stringify(d.rows.map(function(r) { return { host: r[0], port: r[1] } }))
-            return d
-        })
+                { tag: "time-out 1000", timeoutStored: 1000, timeout: 1000 },
+                { tag: "time-out 60001", timeoutStored: 60001, timeout: 15000 }]
     }
     function test_startUp(data) {
-        env.freshStore(data.bytes)
+        var defaults = Array.from({ length: data.defaults ? 20 : 0 }, function(_, i) { return ["192.168.1." + (i + 1), 3128, "unknown", ""] })
+        var rows = (data.rows || [["127.0.0.11", 8080, "unknown", ""]]).concat(defaults)
+        env.freshStore(data.bytes !== undefined ? data.bytes : ini(data.list || oneProxy, data.timeoutStored || 2000))
         open()
-        compare([H.rowsOf(proxyModel()), proxyTest.targetUrl, proxyTest.timeoutMs], [data.rows, data.url, data.timeout])
+        compare([H.rowsOf(proxyModel()), proxyTest.targetUrl, proxyTest.timeoutMs], [rows, data.url || "http://127.0.0.1:9/t", data.timeout || 2000])
         proxyModel().append({ host: "127.0.0.12", port: 1 }) // for the close to save, if it did
         close()
-        compare(env.stored("savedProxies"), data.saved)
+        compare(env.stored("savedProxies"), data.defaults ? JSON.stringify(rows.map(function(r) { return { host: r[0], port: r[1] } })) : data.list || oneProxy)
     }
 
-    // A list dropped on the grid opens the settings page with it imported. Back
-    // (and nothing before it) saves the list and the four settings, in a store
-    // readable by its owner alone once it holds a password.
+    // A list dropped on the grid opens the settings page with it imported. Back, and nothing before it, saves
+    // the list and the four settings, in a store readable by its owner alone once it holds a password.
     function test_dropEditBack() {
         env.freshStore(ini(oneProxy, 2000))
         open()
