@@ -66,7 +66,7 @@ TestCase {
         page(1)
         var list = JSON.stringify([{ host: "127.0.0.12", port: 1080, type: "socks5", user: "u", password: "p" }, { host: "127.0.0.13", port: 8080 }])
         var keys = ["savedProxies", "savedTargetUrl", "savedAvoidCache", "savedTimeoutMs", "savedExpectedText"]
-        tryCompare({ get values() { return keys.map(env.stored) } }, "values", [list, "http://127.0.0.1:9/other.php", "false", "5000", "ok"])
+        tryCompare({ get values() { return keys.map(function(k) { return env.stored(k) }) } }, "values", [list, "http://127.0.0.1:9/other.php", "false", "5000", "ok"])
         verify(env.storeIsPrivate())
         close()
     }
