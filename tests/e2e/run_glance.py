@@ -1,8 +1,9 @@
 """A run read the way a screen reader reads it, against loopback peers: tinyproxy in
 front of a local page, a refused port, a silent listener and an empty host name.
 The cards show the peers' real outcomes and the strip their counts; Stop mid-run
-leaves no card "testing"; "Copy working" then "Paste" into an emptied list gives
-back the alive proxies; nothing is saved on exit.
+leaves no card "testing", and a run cancelled elsewhere is over; "Copy working"
+then "Paste" into an emptied list gives back the alive proxies; nothing is saved
+on exit.
 
 usage: run_glance.py QUILLFEN SCREENSHOT_DIR"""
 import re
@@ -20,6 +21,13 @@ def test(s):
     assert s.find("progress bar", "Finished 0 of 3")
     s.press("Stop")
     window.wait("no card testing", lambda: s.cards() == [f"127.0.0.1:{silent}, unknown"] * 3)
+    s.find("push button", "Sort")
+    # A run cancelled on the settings page (Add) is over, though its rows stay "testing".
+    s.press("▶ Test")
+    window.wait("cards testing again", lambda: s.cards() == [f"127.0.0.1:{silent}, testing"] * 3)
+    s.press("⚙ Settings")
+    s.press("Add")
+    s.press("Back")
     s.find("push button", "Sort")
     s.close_window()
 

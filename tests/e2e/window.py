@@ -21,19 +21,18 @@ def stored(conf):
 
 def wait(what, check, seconds=30):
     """check()'s first true value; a check that cannot read the busy window is tried again."""
-    deadline, value = time.monotonic() + seconds, None
-    while not value:
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
         try:
             value = check()
         except AssertionError:
             raise
         except Exception:
-            pass
-        time.sleep(0 if value else 0.2)
-    return value
-
+            value = None
+        if value:
+            return value
+        time.sleep(0.2)
+    raise AssertionError("timed out waiting for " + what)
 
 def xclose(window, display):
     """Sends WM_DELETE_WINDOW, as a window manager's close button does."""
@@ -221,20 +220,18 @@ class Session:
     def close(self, failed=False):
         if failed:
             print(f"kept: {self.work}; logs and failure.png in {self.shots}")
-            if self.program:
-                subprocess.run(["import", "-display", self.display, "-window", "root", self.shots + "/failure.png"])
-        for p in [self.program][:bool(self.program)] + self.procs[::-1]:
+        if failed and self.program:
+            subprocess.run(["import", "-display", self.display, "-window", "root", self.shots + "/failure.png"])
+        for p in filter(None, [self.program] + self.procs[::-1]):
             p.terminate()
             try:
                 p.wait(15)
             except subprocess.TimeoutExpired:
                 p.kill()
-                p.wait()
         for s in self.sockets:
             s.close()
         if not failed:
             shutil.rmtree(self.work, ignore_errors=True)
-
 
 def run(test, *args, **kw):
     """test(session) in a fresh Session: exit status 0 pass, 1 fail, 77 skip."""
