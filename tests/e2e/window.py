@@ -71,8 +71,9 @@ class Session:
                         XDG_RUNTIME_DIR=os.path.join(self.work, "runtime"), QT_QPA_PLATFORM="xcb",
                         QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", **(env or {}))
         try:  # -displayfd and --print-address: one line once each takes connections
-            self.display = ":" + self.spawn(["Xvfb", "-screen", "0", "640x800x24", "-nolisten", "tcp",
-                                             "-displayfd", "{fd}"])
+            display = os.environ.get("QUILLFEN_E2E_DISPLAY")  # else the first free one
+            self.display = ":" + self.spawn(["Xvfb", *[display][:bool(display)], "-screen", "0", "640x800x24",
+                                             "-nolisten", "tcp", "-displayfd", "{fd}"])
             bus = self.spawn(["dbus-daemon", "--session", "--nofork", "--print-address={fd}"])
             for env in (os.environ, self.env):
                 env.update(DISPLAY=self.display, DBUS_SESSION_BUS_ADDRESS=bus)
