@@ -32,24 +32,13 @@ def names(field):
 
 def brought(depends):
     """The installed packages that Depends brings, followed through their own Depends."""
-    deps, provides = {}, {}
-    fields = "${Package}\t${db:Status-Abbrev}\t${Provides}\t${Depends}, ${Pre-Depends}\n"
-    for line in run("dpkg-query", "-W", "-f=" + fields).stdout.splitlines():
-        name, status, virtual, depends_on = line.split("\t")
-        if status.startswith("ii"):
-            deps[name] = names(depends_on)
-            for group in names(virtual):
-                provides.setdefault(group[0], []).append(name)
+    listed = run("dpkg-query", "-W", "-f=${db:Status-Abbrev} ${Package}\n").stdout.splitlines()
+    installed = {line.split()[1] for line in listed if line.startswith("ii")}
     for group in names(depends):
-        assert any(n in deps or n in provides for n in group), f"Depends names {group}, not installed here"
-    seen, todo = set(), [n for group in names(depends) for n in group]
-    while todo:
-        name = todo.pop()
-        for real in [name] if name in deps else provides.get(name, []):
-            if real not in seen:
-                seen.add(real)
-                todo += [n for group in deps[real] for n in group]
-    return seen
+        assert set(group) & installed, f"Depends names {' | '.join(group)}, which is not installed here"
+    only = [f"--no-{kind}" for kind in ("recommends", "suggests", "conflicts", "breaks", "replaces", "enhances")]
+    tree = run("apt-cache", "depends", "--recurse", "--installed", *only, *[n for g in names(depends) for n in g])
+    return {line.split(":")[0] for line in tree.stdout.splitlines() if line[:1] not in ("", " ", "<")}
 
 
 def check(cpack, config, qml_dir, plugin_dir, out, work):
