@@ -34,6 +34,7 @@ def wait(what, check, seconds=30):
         time.sleep(0.2)
     raise AssertionError("timed out waiting for " + what)
 
+
 def xclose(window, display):
     """Sends WM_DELETE_WINDOW, as a window manager's close button does."""
     x = ctypes.CDLL("libX11.so.6")
