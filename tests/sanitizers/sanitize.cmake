@@ -4,23 +4,16 @@
 add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
 add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined)
 
-# ctest includes the file written here before it starts any test, so every
-# process of the suite gets these settings, also those the Python and shell
-# tests start and stop themselves. Reports go to sanitizer-logs/report.<pid>
-# rather than to standard error: a report from a process whose exit status no
-# test checks still fails `make test-asan` (check_logs.sh).
-#  - fast_unwind_on_malloc=0: Qt and the system libraries have no frame
-#    pointers, so only the unwinder that reads their unwind tables gets past
-#    them; lsan.supp names the Qt frames it finds, and a leak reached from the
-#    program's code shows that code.
-#  - UndefinedBehaviorSanitizer (a runtime of its own under GCC) prints to
-#    standard error whatever log_path says, so it aborts after its report and
-#    AddressSanitizer logs the abort with the stack (handle_abort=1). Its
-#    log_path must still name the same files: its late start-up sets the
-#    report path of both runtimes.
-#  - GALLIUM_DRIVER=softpipe: that unwinder, entered from malloc inside
-#    libgcc's unwind-table lookup, deadlocks on libgcc's lock once Mesa's
-#    llvmpipe has registered its JIT code there; softpipe compiles nothing.
+# ctest includes the file written here before any test, so every process of the
+# suite gets these settings, also those the scripts start themselves. Reports go
+# to sanitizer-logs/report.<pid>, where check_logs.sh finds them whatever the exit status.
+#  - fast_unwind_on_malloc=0: Qt and the system libraries have no frame pointers;
+#    only the unwinder reading their unwind tables gets past them (lsan.supp names those frames).
+#  - UBSan (a runtime of its own under GCC) prints to standard error whatever log_path
+#    says, so it aborts and ASan logs the abort (handle_abort=1); its log_path must
+#    still name the same files, since its late start-up sets the path of both runtimes.
+#  - GALLIUM_DRIVER=softpipe: that unwinder deadlocks on libgcc's lock once Mesa's
+#    llvmpipe has registered JIT code there; softpipe compiles nothing.
 set(quillfen_sanitizer_logs ${CMAKE_BINARY_DIR}/sanitizer-logs)
 set(quillfen_log "log_path=${quillfen_sanitizer_logs}/report")
 set(quillfen_asan "${quillfen_log}:fast_unwind_on_malloc=0:detect_leaks=1:handle_abort=1")
