@@ -1,22 +1,19 @@
 #!/usr/bin/python3 -IS
-"""usage: quillfen-peer MODE [--port N] [--count N] [--body TEXT | --body-file PATH] [--location URL] [--record FILE]
-                     [--connect-port N]... [--lifetime S] [--size BYTES] [--tls] [--user U --password P]
-The loopback peers the engine tests talk to: a mode of HTTP or SOCKS below, or Debian's tinyproxy or microsocks.
-Prints its port(s) as the first line; runs until SIGTERM/SIGINT, until standard input closes or --lifetime ends.
---record appends the head of every request to FILE; --tls serves any mode over TLS (a hostile target behind a proxy)."""
-import base64, os, selectors, signal, socket, stat, struct, subprocess, sys, tempfile, threading, time
+"""The engine tests' loopback peers: a mode of HTTP or SOCKS below, or Debian's tinyproxy or microsocks, on 127.0.0.1.
+Prints its port(s) as the first line, runs until SIGTERM/SIGINT, until standard input closes or --lifetime ends.
+--record appends each request head to FILE; --tls serves any mode over TLS (a hostile target behind a proxy)."""
+import argparse, base64, contextlib, os, selectors, signal, socket, stat, struct, subprocess, sys, tempfile, threading, time
 
 OK, Z6 = b"HTTP/1.1 200 OK\r\n", bytes(6)
 
 
-def reply(c, status, body, extra=b"", kind=b"text/plain; charset=utf-8"):
+def reply(c, status, body, extra=b"", kind=b"text/plain; charset=utf-8"):  # then a close
     c.sendall(b"HTTP/1.1 %s\r\nContent-Type: %s\r\nContent-Length: %d\r\n%sConnection: close\r\n\r\n%s" % (status, kind, len(body), extra, body))
-    return True  # a close
+    return True
 
 
 def stream(c, head, piece, pause=0, total=float("inf")):
-    """head, then piece over and over as fast as the client takes it, or each after a pause; after total bytes a close.
-    Without a pause the head goes with the first piece: a client that reads it sees bytes beyond it at once."""
+    # head, then piece over and over, each after a pause (else the first with the head, as one write); total bytes: a close
     if pause:
         head = c.sendall(head) or b""
     while total > 0:
@@ -32,19 +29,16 @@ def later(c, now, rest):  # the rest 300 ms later; without a rest, a TCP reset (
     if rest is not None:
         return c.sendall(rest)
     c.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-    c.close()
+    raise ConnectionResetError  # and the close that follows resets
 
 
-def target(c, head, path):
-    # /test.php and, with Basic credentials --user and --password, /private answer the body; /redirect a 302.
+def target(c, head, path):  # /test.php, and /private with Basic credentials --user and --password, answer the body
     path = path.split(b"?")[0]
-    if path == b"/private" and b"\r\nAuthorization: Basic " + base64.b64encode(USER + b":" + PASSWORD) + b"\r\n" not in head:
+    if path == b"/private" and b"\r\nAuthorization: Basic " + base64.b64encode(f"{A.user}:{A.password}".encode()) + b"\r\n" not in head:
         return reply(c, b"401 Unauthorized", b"", b'WWW-Authenticate: Basic realm="quillfen"\r\n')
-    if path in (b"/test.php", b"/private"):
-        return reply(c, b"200 OK", BODY)
     if path == b"/redirect":
-        return reply(c, b"302 Found", b"", b"Location: " + os.fsencode(O["--location"]) + b"\r\n")
-    return reply(c, b"404 Not Found", b"not found")
+        return reply(c, b"302 Found", b"", b"Location: " + A.location + b"\r\n")
+    return reply(c, *((b"200 OK", BODY) if path in (b"/test.php", b"/private") else (b"404 Not Found", b"not found")))
 
 
 HTTP = {  # what each mode does with the one request of a connection: (socket, its head, its request target)
@@ -53,7 +47,7 @@ HTTP = {  # what each mode does with the one request of a connection: (socket, i
     "silent": lambda c, h, t: None,
     "endless": lambda c, h, t: stream(c, OK + b"Content-Type: text/plain\r\n\r\n", b"endless body\n" * 5000),
     "endless-chunked": lambda c, h, t: stream(c, OK + b"Transfer-Encoding: chunked\r\n\r\n", b"10000\r\n" + b"c" * 0x10000 + b"\r\n"),
-    "huge": lambda c, h, t: stream(c, OK + b"Content-Length: %d\r\n\r\n" % SIZE, b"0123456789abcdef" * 65536, total=SIZE),
+    "huge": lambda c, h, t: stream(c, OK + b"Content-Length: %d\r\n\r\n" % A.size, b"0123456789abcdef" * 65536, total=A.size),
     "drip": lambda c, h, t: stream(c, OK + b"Content-Length: 1000000\r\n\r\n", b".", pause=1),
     "reset": lambda c, h, t: later(c, OK + b"Content-Length: 1000\r\n\r\n" + b"r" * 100, None),
     "garbage": lambda c, h, t: c.sendall(BODY),  # instead of a status line; the connection stays open
@@ -78,22 +72,20 @@ SOCKS = {  # the method picked, the SOCKS5 and the SOCKS4 reply, then: keep stil
 
 def until(f, end):  # the bytes up to and including end
     data = b""
-    while not data.endswith(end):
-        byte = f.read(1)
-        if not byte:
-            raise EOFError
-        data += byte
-    return data
+    for byte in iter(lambda: f.read(1), b""):
+        if (data := data + byte).endswith(end):
+            return data
+    raise EOFError
 
 
-def record(head):
-    if O["--record"]:
-        with open(O["--record"], "ab") as f:
-            f.write(head)
+def record(head):  # each ended by a \0, which Peer::requests() splits them at
+    if A.record:
+        with open(A.record, "ab") as f:
+            f.write(head + b"\0")
 
 
 def socks(c, f):
-    method, reply5, reply4, then = SOCKS[MODE]
+    method, reply5, reply4, then = SOCKS[A.mode]
     b = f.read(2)
     if b[0] == 4:  # VN CD PORT IP USERID\0, and for 4a (IP 0.0.0.x) HOST\0
         b += f.read(6)
@@ -117,117 +109,99 @@ def socks(c, f):
 
 def socks4(c, host, port, user):
     record(b"SOCKS4 %s:%d %s\r\n\r\n" % (host, port, user))
-    if USER and user != USER:
-        return c.sendall(b"\0\x5d" + Z6) or True
     try:
-        t = socket.create_connection((host.decode(), port))
+        code, t = (0x5a, socket.create_connection((host.decode(), port))) if user == A.user.encode() or not A.user else (0x5d, None)
     except OSError:
-        return c.sendall(b"\0\x5b" + Z6) or True
-    with t:  # relays both ways
-        c.sendall(b"\0\x5a" + Z6)
-        threading.Thread(target=pipe, args=(t, c), daemon=True).start()
-        pipe(c, t)
+        code, t = 0x5b, None
+    c.sendall(bytes((0, code)) + Z6)  # granted, USERID refused, failed
+    if t:
+        with t:  # relays both ways
+            threading.Thread(target=pipe, args=(t, c), daemon=True).start()
+            pipe(c, t)
+    return not t
 
 
 def pipe(src, dst):  # until src ends, then ends dst too
-    try:
+    with contextlib.suppress(OSError):
         while data := src.recv(1 << 16):
             dst.sendall(data)
         dst.shutdown(socket.SHUT_RDWR)
-    except OSError:
-        pass
 
 
 def serve(c):  # one request per connection; later bytes are read and dropped until the client closes
-    try:
-        with (TLS.wrap_socket(c, server_side=True) if TLS else c) as c:
-            if MODE in SOCKS:
-                with c.makefile("rb") as f:
-                    close = socks(c, f)
-            else:
-                with c.makefile("rb") as f:  # closed before the answer: reset closes the socket itself
-                    head = until(f, b"\r\n\r\n")
-                record(head)
-                close = HTTP[MODE](c, head, (head.split(b"\r\n")[0].split(b" ") + [b""])[1])
-            if close:
-                c.shutdown(socket.SHUT_WR)  # once all is out
-            while c.recv(1 << 16):
-                pass
-    except Exception:  # the client went away or sent nonsense
-        pass
+    with contextlib.suppress(Exception), (TLS.wrap_socket(c, server_side=True) if TLS else c) as c, c.makefile("rb") as f:
+        if A.mode in SOCKS:
+            close = socks(c, f)
+        else:
+            head = until(f, b"\r\n\r\n")
+            record(head)
+            close = HTTP[A.mode](c, head, (head.split(b"\r\n")[0].split(b" ") + [b""])[1])
+        if close:
+            c.shutdown(socket.SHUT_WR)  # once all is out
+        while c.recv(1 << 16):
+            pass
 
 
-def debian(tmp):  # tinyproxy with a throw-away configuration, or microsocks
-    import ctypes
-    for _ in range(1 if PORT else 5):  # a free port taken meanwhile: another
-        with socket.create_server(("127.0.0.1", PORT)) as s:
+def debian():  # tinyproxy with a throw-away configuration, or microsocks
+    for _ in range(1 if A.port else 5):  # a free port taken meanwhile: another
+        with socket.create_server(("127.0.0.1", A.port)) as s:
             port = s.getsockname()[1]
-        with open(f"{tmp}/tinyproxy.conf", "w") as f:
+        with open(f"{TMP.name}/tinyproxy.conf", "w") as f:
             f.write(f"Port {port}\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\nMaxClients 200\nLogLevel Info\nDisableViaHeader Yes\n"
-                    f'LogFile "{tmp}/tinyproxy.log"\nPidFile "{tmp}/tinyproxy.pid"\nConnectPort 443\n'
-                    + "".join(f"ConnectPort {p}\n" for p in O["--connect-port"]) + (f"BasicAuth {O['--user']} {O['--password']}\n" if USER else ""))
-        socks5 = ["microsocks", "-i", "127.0.0.1", "-p", str(port)] + (["-u", O["--user"], "-P", O["--password"]] if USER else [])
-        child = subprocess.Popen(socks5 if MODE == "microsocks" else ["tinyproxy", "-d", "-c", f"{tmp}/tinyproxy.conf"],
-                                 stdin=subprocess.DEVNULL, preexec_fn=lambda: ctypes.CDLL(None).prctl(1, 15))  # ends with the peer
-        for _ in range(200):
-            if child.poll() is not None:
-                break
+                    f'LogFile "{TMP.name}/tinyproxy.log"\nPidFile "{TMP.name}/tinyproxy.pid"\nConnectPort 443\n'
+                    + "".join(f"ConnectPort {p}\n" for p in A.connect_port) + (f"BasicAuth {A.user} {A.password}\n" if A.user else ""))
+        socks5 = ["microsocks", "-i", "127.0.0.1", "-p", str(port)] + (["-u", A.user, "-P", A.password] if A.user else [])
+        child = subprocess.Popen(socks5 if A.mode == "microsocks" else ["tinyproxy", "-d", "-c", f"{TMP.name}/tinyproxy.conf"], stdin=subprocess.DEVNULL,
+                                 preexec_fn=lambda: __import__("ctypes").CDLL(None).prctl(1, 15))  # PR_SET_PDEATHSIG: ends with the peer
+        deadline = time.monotonic() + 10
+        while child.poll() is None and time.monotonic() < deadline:
             with socket.socket() as s:
                 if s.connect_ex(("127.0.0.1", port)) == 0:
                     return child, port
             time.sleep(0.05)
         child.kill()
-    sys.exit(f"quillfen-peer: {MODE} did not start")
+    raise OSError(f"{A.mode} did not start")
 
 
-def main(tmp):
-    global TLS
-    events, child = selectors.DefaultSelector(), None
-    if MODE in ("tinyproxy", "microsocks"):
-        child, port = debian(tmp)
-        events.register(os.pidfd_open(child.pid), selectors.EVENT_READ, lambda: 1)  # it ended on its own
-        print(port, flush=True)
-    else:
-        if O["--tls"] or MODE == "tls-target":  # a throw-away self-signed certificate
-            import ssl
-            subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
-                            "-subj", "/CN=localhost", "-keyout", f"{tmp}/key.pem", "-out", f"{tmp}/cert.pem"], check=True, capture_output=True)
-            TLS = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-            TLS.load_cert_chain(f"{tmp}/cert.pem", f"{tmp}/key.pem")
-        servers = [socket.create_server(("127.0.0.1", PORT if O["--count"] == "1" else 0)) for _ in range(int(O["--count"]))]
-        for s in servers:
-            events.register(s, selectors.EVENT_READ, lambda s=s: threading.Thread(target=serve, args=(s.accept()[0],), daemon=True).start())
-        print(*(s.getsockname()[1] for s in servers), flush=True)
-    if stat.S_ISFIFO(os.fstat(0).st_mode) or stat.S_ISSOCK(os.fstat(0).st_mode):
-        events.register(0, selectors.EVENT_READ, lambda: None if os.read(0, 256) else 0)
-    end = time.monotonic() + float(O["--lifetime"])
-    try:
-        while time.monotonic() < end:
-            for key, _ in events.select(end - time.monotonic()):
-                if (code := key.data()) is not None:
-                    return code
-        return 0
-    except SystemExit:  # SIGTERM or SIGINT
-        return 0
-    finally:
-        if child:
-            child.terminate()
-            child.wait(5)
+def quit(status=0):  # what SIGTERM, SIGINT, a closed standard input and --lifetime end in
+    if CHILD:
+        CHILD.terminate()
+        CHILD.wait(5)
+    TMP.cleanup()
+    os._exit(status)  # waits for no connection
 
 
-O = {"--port": "0", "--count": "1", "--lifetime": "600", "--size": str(8 << 30), "--body": None, "--body-file": None,
-     "--location": "/test.php", "--record": None, "--user": "", "--password": "", "--connect-port": [], "--tls": False}
-MODE, args, TLS = (sys.argv + [""])[1], iter(sys.argv[2:]), None
-for option in args:
-    if option not in O:
-        sys.exit(__doc__)
-    O[option] = True if option == "--tls" else O[option] + [next(args)] if option == "--connect-port" else next(args)
-if MODE not in (*HTTP, *SOCKS, "tinyproxy", "microsocks"):
-    sys.exit(__doc__)
-PORT, SIZE, USER, PASSWORD = int(O["--port"]), int(O["--size"]), os.fsencode(O["--user"]), os.fsencode(O["--password"])
-BODY = open(O["--body-file"], "rb").read() if O["--body-file"] else BODIES.get(MODE) if O["--body"] is None else os.fsencode(O["--body"])
+parser = argparse.ArgumentParser(prog="quillfen-peer", description=__doc__)
+parser.add_argument("mode", choices=[*HTTP, *SOCKS, "tinyproxy", "microsocks"])
+for option, kind, default in (("--port", int, 0), ("--count", int, 1), ("--lifetime", float, 600), ("--size", int, 8 << 30),
+                              ("--body", os.fsencode, None), ("--body-file", str, None), ("--location", os.fsencode, b"/test.php"),
+                              ("--record", str, None), ("--user", str, ""), ("--password", str, ""), ("--connect-port", str, [])):
+    parser.add_argument(option, type=kind, default=default, action="append" if default == [] else "store")
+parser.add_argument("--tls", action="store_true")
+A = parser.parse_args()
+BODY = open(A.body_file, "rb").read() if A.body_file else BODIES.get(A.mode) if A.body is None else A.body
+TMP, CHILD, TLS, events = tempfile.TemporaryDirectory(), None, None, selectors.DefaultSelector()
 for sig in (signal.SIGTERM, signal.SIGINT):
-    signal.signal(sig, lambda *_: sys.exit(0))
-with tempfile.TemporaryDirectory() as tmp:
-    status = main(tmp)
-os._exit(status)  # waits for no connection
+    signal.signal(sig, lambda *_: quit())
+if A.mode in ("tinyproxy", "microsocks"):
+    CHILD, port = debian()
+    events.register(os.pidfd_open(CHILD.pid), selectors.EVENT_READ, lambda: quit(1))  # it ended on its own
+    print(port, flush=True)
+else:
+    if A.tls or A.mode == "tls-target":  # a throw-away self-signed certificate
+        import ssl
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
+                        "-subj", "/CN=localhost", "-keyout", f"{TMP.name}/key.pem", "-out", f"{TMP.name}/cert.pem"], check=True, capture_output=True)
+        TLS = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        TLS.load_cert_chain(f"{TMP.name}/cert.pem", f"{TMP.name}/key.pem")
+    servers = [socket.create_server(("127.0.0.1", A.port if A.count == 1 else 0)) for _ in range(A.count)]
+    for s in servers:
+        events.register(s, selectors.EVENT_READ, lambda s=s: threading.Thread(target=serve, args=(s.accept()[0],), daemon=True).start())
+    print(*(s.getsockname()[1] for s in servers), flush=True)
+if stat.S_ISFIFO(os.fstat(0).st_mode) or stat.S_ISSOCK(os.fstat(0).st_mode):
+    events.register(0, selectors.EVENT_READ, lambda: os.read(0, 256) or quit())
+end = time.monotonic() + A.lifetime
+while time.monotonic() < end:
+    for key, _ in events.select(end - time.monotonic()):
+        key.data()
+quit()
