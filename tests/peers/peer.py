@@ -158,7 +158,7 @@ def debian():  # tinyproxy with a throw-away configuration, or microsocks
             with socket.socket() as s:
                 if s.connect_ex(("127.0.0.1", port)) == 0:
                     return child, port
-            time.sleep(0.05)
+            time.sleep(0.01)
         child.kill()
     raise OSError(f"{A.mode} did not start")
 
