@@ -24,7 +24,7 @@ public:
         if (!isRunning())
             qWarning("Peer: %s did not start", qPrintable(mode)); // without its arguments: they may hold a password
     }
-    ~Peer() { m_process.terminate(), m_process.waitForFinished(10000); } // then QProcess kills it if need be
+    ~Peer() { m_process.terminate(); m_process.waitForFinished(10000); } // then QProcess kills it if need be
 
     bool isRunning() const { return port() != 0; }
     quint16 port() const { return m_ports.value(0); }

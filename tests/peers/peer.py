@@ -13,7 +13,7 @@ def reply(c, status, body, extra=b"", kind=b"text/plain; charset=utf-8"):  # the
 
 
 def stream(c, head, piece, pause=0, total=float("inf")):
-    # head, then piece over and over, each after a pause (else the first with the head, as one write); total bytes: a close
+    # head, then piece again and again: each after the pause, or else the first in one write with the head; total bytes: a close
     if pause:
         head = c.sendall(head) or b""
     while total > 0:
