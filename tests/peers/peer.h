@@ -1,39 +1,51 @@
 #pragma once
 
-// Starts tests/peers' quillfen-peer (or tinyproxy through it) for a test, on a free
-// loopback port, and stops it when destroyed.
+// Peer starts tests/peers' quillfen-peer (peer.py: its modes and options) for a test and stops it
+// when destroyed; with record, every request head the peer receives is kept for requests().
 
-#include <QByteArrayList>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 class Peer
 {
 public:
-    // mode: target, tls-target, record-proxy, auth-proxy, silent, tinyproxy (see peer.cpp).
-    // With record, every request head the peer receives is kept for requests().
-    explicit Peer(const QString &mode, const QStringList &args = {}, bool record = false);
-    ~Peer();
-    Peer(const Peer &) = delete;
-    Peer &operator=(const Peer &) = delete;
+    explicit Peer(const QString &mode, const QStringList &args = {}, bool record = false)
+        : m_scheme(mode == "tls-target" ? "https" : "http")
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QUILLFEN_PEER, QStringList { mode } + args + (record ? QStringList { "--record", m_dir.filePath("requests") } : QStringList()));
+        for (QDeadlineTimer deadline(30000); !m_process.canReadLine() && m_process.state() != QProcess::NotRunning && !deadline.hasExpired();)
+            m_process.waitForReadyRead(100);
+        for (const QByteArray &port : m_process.canReadLine() ? m_process.readLine().trimmed().split(' ') : QByteArrayList())
+            m_ports << port.toUShort();
+        if (!isRunning())
+            qWarning("Peer: %s did not start", qPrintable(mode)); // without its arguments: they may hold a password
+    }
+    ~Peer() { m_process.terminate(); m_process.waitForFinished(10000); } // then QProcess kills it if need be
 
-    bool isRunning() const { return m_port != 0; }
-    quint16 port() const { return m_port; }
+    bool isRunning() const { return port() != 0; }
+    quint16 port() const { return m_ports.value(0); }
     QList<quint16> ports() const { return m_ports; } // all of them, with --count N
-    QString url(const QString &path = QStringLiteral("/test.php")) const;
-
-    QByteArrayList requests() const; // heads received so far, oldest first
-    void clearRequests() const;
+    QString url(const QString &path = "/test.php") const { return QString("%1://127.0.0.1:%2%3").arg(m_scheme).arg(port()).arg(path); }
+    QByteArrayList requests() const // the heads received so far, oldest first, each with its empty line
+    {
+        QFile file(m_dir.filePath("requests"));
+        QByteArrayList heads = (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).split('\0');
+        return heads.mid(0, heads.size() - 1); // the peer ends each with a \0
+    }
 
 private:
-    QProcess m_process;
     QTemporaryDir m_dir;
     QString m_scheme;
-    quint16 m_port = 0;
+    QProcess m_process;
     QList<quint16> m_ports;
 };
 
-// A loopback port that nothing listens on.
-quint16 closedPort();
+inline quint16 closedPort() // a loopback port that nothing listens on
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
+}
