@@ -23,9 +23,9 @@ struct LogCapture
     ~LogCapture() { qInstallMessageHandler(previous); }
 };
 
-QString failed(const char *what, const QString &path)
+QStringList failed(const char *what, const QString &path)
 {
-    return QStringLiteral("Не удалось %1 файл: \"%2\"").arg(QString::fromUtf8(what), path);
+    return { QStringLiteral("Не удалось %1 файл: \"%2\"").arg(QString::fromUtf8(what), path) };
 }
 
 QByteArray contents(const QString &path)
@@ -34,11 +34,10 @@ QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
-void writeBytes(const QString &path, const QByteArray &bytes)
+bool writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QStringList entries(const QString &dir)
@@ -56,7 +55,8 @@ class FilesTest : public QObject
     QTemporaryDir m_dir;
 
 private slots:
-    // The file dialog hands over URLs, percent-encoded or not.
+    // Saved as UTF-8 without a mark under the decoded name, no temporary left; the
+    // file dialog hands over URLs, percent-encoded or not.
     void roundTrip_data()
     {
         QTest::addColumn<QString>("name");
@@ -76,7 +76,6 @@ private slots:
         const QString text = QStringLiteral("[{\"host\": \"прокси.локально\", \"port\": 1}]\n");
         LogCapture log;
         QVERIFY(m_proxyTest.saveToFile(argument, text));
-        // UTF-8 without a byte-order mark, under the decoded name, and no temporary left behind.
         QCOMPARE(contents(m_dir.filePath(name)), text.toUtf8());
         QCOMPARE(m_proxyTest.loadFromFile(argument), text);
         QCOMPARE(s_log, QStringList());
@@ -84,32 +83,29 @@ private slots:
         QCOMPARE(entries(m_dir.path()), QStringList());
     }
 
-    // A failed save reports so, names the file in the log and leaves what was there.
+    // A failed save reports so, names the file in the log and leaves what was there;
+    // a file-size limit (which binds root too) fails the write itself, as a full disk would.
     void saveFails_data()
     {
         QTest::addColumn<QString>("relative");
-        QTest::addColumn<bool>("full"); // a file-size limit fails the write itself, as a full disk would
-        QTest::newRow("no name") << QString() << false;
-        QTest::newRow("missing directory") << "missing/list.json" << false;
-        QTest::newRow("parent is a file") << "afile/list.json" << false;
-        QTest::newRow("target is a directory") << "adir" << false;
-        QTest::newRow("disk full, old file kept") << "afile" << true;
+        QTest::addColumn<rlim_t>("limit");
+        for (const char *name : { "missing/list.json", "afile/list.json", "adir" })
+            QTest::newRow(name) << name << RLIM_INFINITY;
+        QTest::newRow("no name") << QString() << RLIM_INFINITY;
+        QTest::newRow("disk full, old file kept") << "afile" << rlim_t(4096);
     }
 
     void saveFails()
     {
         QFETCH(QString, relative);
-        QFETCH(bool, full);
+        QFETCH(rlim_t, limit);
         QTemporaryDir dir;
-        writeBytes(dir.filePath("afile"), "keep");
-        QVERIFY(QDir(dir.path()).mkdir("adir"));
+        QVERIFY(writeBytes(dir.filePath("afile"), "keep") && QDir(dir.path()).mkdir("adir"));
         const QString path = relative.isNull() ? QString() : dir.filePath(relative);
-
         rlimit saved {};
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = full ? 4096 : saved.rlim_cur; // even root cannot write past it
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small { qMin(limit, saved.rlim_cur), saved.rlim_max };
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
         bool result = true;
         {
@@ -118,10 +114,9 @@ private slots:
             result = m_proxyTest.saveToFile(QUrl::fromLocalFile(path).toString(), text, true);
         }
         setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-
-        QCOMPARE(result, false);
-        QCOMPARE(s_log, QStringList(failed("сохранить", path)));
+        std::signal(SIGXFSZ, handler);
+        QVERIFY(!result);
+        QCOMPARE(s_log, failed("сохранить", path));
         QCOMPARE(entries(dir.path()), QStringList({ "adir", "afile" }));
         QCOMPARE(entries(dir.filePath("adir")), QStringList());
         QCOMPARE(contents(dir.filePath("afile")), QByteArray("keep"));
@@ -134,18 +129,18 @@ private slots:
         QTest::addColumn<QString>("name"); // in the case's folder, or absolute
         QTest::addColumn<QByteArray>("bytes"); // null: no file is made
         QTest::addColumn<QString>("expected"); // null: unreadable, which the log says
-        QTest::newRow("UTF-8 mark") << "a.json" << QByteArray("\xEF\xBB\xBF[\"\xD0\xB6\"]") << QStringLiteral("[\"ж\"]");
-        QTest::newRow("carriage returns") << "a.json" << QByteArray("[\r\n 1\r\n]\r\na\rb") << QStringLiteral("[\n 1\n]\nab");
-        QTest::newRow("UTF-16BE mark") << "a.json" << QByteArray("\xFE\xFF\0[\0\r\0\n\0]", 10) << QStringLiteral("[\n]");
-        QTest::newRow("UTF-32LE mark") << "a.json" << QByteArray("\xFF\xFE\0\0[\0\0\0", 8) << QStringLiteral("[");
+        QTest::newRow("UTF-8 mark") << "a" << QByteArray("\xEF\xBB\xBF[\"\xD0\xB6\"]") << QStringLiteral("[\"ж\"]");
+        QTest::newRow("carriage returns") << "a" << QByteArray("[\r\n 1\r\n]\r\na\rb") << QStringLiteral("[\n 1\n]\nab");
+        QTest::newRow("UTF-16BE mark") << "a" << QByteArray("\xFE\xFF\0[\0\r\0\n\0]", 10) << QStringLiteral("[\n]");
+        QTest::newRow("UTF-32LE mark") << "a" << QByteArray("\xFF\xFE\0\0[\0\0\0", 8) << QStringLiteral("[");
         // U+0D15 before a line feed holds the bytes 0D 0A in UTF-16LE.
-        QTest::newRow("UTF-16LE, 0D 0A inside") << "a.json" << QByteArray("\xFF\xFE\x15\x0D\x0A\0", 6) << QStringLiteral("\u0D15\n");
+        QTest::newRow("UTF-16LE, 0D 0A inside") << "a" << QByteArray("\xFF\xFE\x15\x0D\x0A\0", 6) << QStringLiteral("\u0D15\n");
         // Qt's text stream decodes 16 KiB at a time and lost the "y" after a
         // malformed byte that ended the first piece.
-        QTest::newRow("malformed at 16 KiB") << "a.json" << QByteArray(16383, 'x') + "\xEAyz"
+        QTest::newRow("malformed at 16 KiB") << "a" << QByteArray(16383, 'x') + "\xEAyz"
                                              << QString(16383, u'x') + QStringLiteral("\uFFFDyz");
-        QTest::newRow("32 MiB") << "a.json" << QByteArray(32 << 20, '\0') << QString(32 << 20, QChar(0));
-        QTest::newRow("32 MiB and a byte") << "a.json" << QByteArray((32 << 20) + 1, '\0') << QString();
+        QTest::newRow("32 MiB") << "a" << QByteArray(32 << 20, '\0') << QString(32 << 20, QChar(0));
+        QTest::newRow("32 MiB and a byte") << "a" << QByteArray((32 << 20) + 1, '\0') << QString();
         QTest::newRow("endless device") << "/dev/zero" << QByteArray() << QString();
         QTest::newRow("missing file") << "нет такого.json" << QByteArray() << QString();
         QTest::newRow("no name") << "" << QByteArray() << QString();
@@ -157,17 +152,15 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, expected);
         const QString path = name.startsWith(u'/') || name.isEmpty() ? name : m_dir.filePath(name);
-        if (!bytes.isNull())
-            writeBytes(path, bytes);
+        QVERIFY(bytes.isNull() || writeBytes(path, bytes));
         LogCapture log;
         QCOMPARE(m_proxyTest.loadFromFile(path), expected);
-        QCOMPARE(s_log, expected.isNull() ? QStringList(failed("прочитать", path)) : QStringList());
+        QCOMPARE(s_log, expected.isNull() ? failed("прочитать", path) : QStringList());
         QVERIFY(bytes.isNull() || QFile::remove(path));
     }
 
     // Export with credentials creates the file for its owner alone, also over an
-    // older file that others could read; the settings store, once made private,
-    // stays so when it is rewritten.
+    // older file others could read; the settings store, once made private, stays so.
     void credentialsStayPrivate_data()
     {
         QTest::addColumn<bool>("older"); // a file others can read is there first
@@ -186,11 +179,8 @@ private slots:
         QCoreApplication::setOrganizationName(QStringLiteral("Quillfen"));
         const QString path = store ? QSettings().fileName() : dir.filePath("list.txt");
         constexpr auto others = QFile::ReadGroup | QFile::ReadOther;
-        if (older) {
-            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-            writeBytes(path, "");
-            QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | others));
-        }
+        QVERIFY(!older || (QDir().mkpath(QFileInfo(path).path()) && writeBytes(path, "")
+                           && QFile::setPermissions(path, QFile::permissions(path) | others)));
         if (store) {
             QVERIFY(ProxyLines().keepSettingsPrivate());
             QSettings().setValue(QStringLiteral("ProxyConfig/savedProxies"), QStringLiteral("[]"));
