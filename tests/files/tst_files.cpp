@@ -66,71 +66,62 @@ class FilesTest : public QObject
     QTemporaryDir m_dir;
 
 private slots:
-    // Saved as UTF-8 without a mark under the decoded name, no temporary left; the
-    // file dialog hands over URLs, percent-encoded or not.
-    void roundTrip_data()
+    // A save writes UTF-8 without a mark under the decoded name (the file dialog hands
+    // over URLs, encoded or not) and reads back the same; with credentials the file is
+    // its owner's alone, also over an older one others could read. A failed save says
+    // so, names the file in the log and leaves what was there; a file-size limit (which
+    // binds root too) fails the write itself, as a full disk would.
+    void save_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("argument");
-        const auto url = [this](const char *name, QUrl::ComponentFormattingOptions format) {
-            return QUrl::fromLocalFile(m_dir.filePath(QString::fromUtf8(name))).toString(format);
-        };
-        QTest::newRow("encoded URL") << "my прокси.json" << url("my прокси.json", QUrl::FullyEncoded);
-        QTest::newRow("URL as QML gives it") << "прокси 2.json" << url("прокси 2.json", QUrl::PrettyDecoded);
-        QTest::newRow("plain path") << "plain.json" << m_dir.filePath("plain.json");
+        QTest::addColumn<QString>("name"); // in a folder holding "old файл" (others may read it) and "adir"
+        QTest::addColumn<int>("form"); // 0: a plain path, no credentials; 1: URL, encoded; 2: URL as QML gives it
+        QTest::addColumn<rlim_t>("limit");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("plain path") << "plain.json" << 0 << RLIM_INFINITY << true;
+        QTest::newRow("encoded URL") << "прокси 1.json" << 1 << RLIM_INFINITY << true;
+        QTest::newRow("URL as QML gives it, over a readable file") << "old файл" << 2 << RLIM_INFINITY << true;
+        for (const char *name : { "missing/list.json", "old файл/list.json", "adir", "" })
+            QTest::newRow(*name ? name : "no name") << name << 1 << RLIM_INFINITY << false;
+        QTest::newRow("disk full, old file kept") << "old файл" << 1 << rlim_t(4096) << false;
     }
 
-    void roundTrip()
+    void save()
     {
         QFETCH(QString, name);
-        QFETCH(QString, argument);
-        const QString text = QStringLiteral("[{\"host\": \"прокси.локально\", \"port\": 1}]\n");
-        LogCapture log;
-        QVERIFY(m_proxyTest.saveToFile(argument, text));
-        QCOMPARE(contents(m_dir.filePath(name)), text.toUtf8());
-        QCOMPARE(m_proxyTest.loadFromFile(argument), text);
-        QCOMPARE(s_log, QStringList());
-        QVERIFY(QFile::remove(m_dir.filePath(name)));
-        QCOMPARE(entries(m_dir.path()), QStringList());
-    }
-
-    // A failed save reports so, names the file in the log and leaves what was there;
-    // a file-size limit (which binds root too) fails the write itself, as a full disk would.
-    void saveFails_data()
-    {
-        QTest::addColumn<QString>("relative");
-        QTest::addColumn<rlim_t>("limit");
-        for (const char *name : { "missing/list.json", "afile/list.json", "adir" })
-            QTest::newRow(name) << name << RLIM_INFINITY;
-        QTest::newRow("no name") << QString() << RLIM_INFINITY;
-        QTest::newRow("disk full, old file kept") << "afile" << rlim_t(4096);
-    }
-
-    void saveFails()
-    {
-        QFETCH(QString, relative);
+        QFETCH(int, form);
         QFETCH(rlim_t, limit);
+        QFETCH(bool, saved);
         QTemporaryDir dir;
-        QVERIFY(writeBytes(dir.filePath("afile"), "keep") && QDir(dir.path()).mkdir("adir"));
-        const QString path = relative.isNull() ? QString() : dir.filePath(relative);
-        rlimit saved {};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        constexpr auto others = QFile::ReadGroup | QFile::ReadOther;
+        QVERIFY(writeBytes(dir.filePath("old файл"), "keep") && QDir(dir.path()).mkdir("adir")
+                && QFile::setPermissions(dir.filePath("old файл"), QFile::permissions(dir.filePath("old файл")) | others));
+        const QString path = name.isEmpty() ? QString() : dir.filePath(name);
+        const QString argument = form ? QUrl::fromLocalFile(path).toString(form == 1 ? QUrl::FullyEncoded : QUrl::PrettyDecoded) : path;
+        const QString text = "socks5://u:secret@прокси.локально:1\n" + QString(64 * 1024, u'x');
+        rlimit unlimited {};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
         const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small { qMin(limit, saved.rlim_cur), saved.rlim_max };
+        rlimit small { qMin(limit, unlimited.rlim_cur), unlimited.rlim_max };
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        bool result = true;
+        bool result = !saved;
         {
             LogCapture log;
-            const QString text = "socks5://u:secret@h:1\n" + QString(64 * 1024, u'x');
-            result = m_proxyTest.saveToFile(QUrl::fromLocalFile(path).toString(), text, true);
+            result = m_proxyTest.saveToFile(argument, text, form != 0);
         }
-        setrlimit(RLIMIT_FSIZE, &saved);
+        setrlimit(RLIMIT_FSIZE, &unlimited);
         std::signal(SIGXFSZ, handler);
-        QVERIFY(!result);
-        QCOMPARE(s_log, failed("сохранить", path));
-        QCOMPARE(entries(dir.path()), QStringList({ "adir", "afile" }));
+        QCOMPARE(result, saved);
+        QCOMPARE(s_log, saved ? QStringList() : failed("сохранить", path));
+        QStringList expected { "adir", "old файл" };
+        if (saved && !expected.contains(name))
+            expected << name;
+        QCOMPARE(entries(dir.path()), expected);
         QCOMPARE(entries(dir.filePath("adir")), QStringList());
-        QCOMPARE(contents(dir.filePath("afile")), QByteArray("keep"));
+        QCOMPARE(contents(dir.filePath(saved ? name : "old файл")), saved ? text.toUtf8() : QByteArray("keep"));
+        if (saved)
+            QCOMPARE(m_proxyTest.loadFromFile(argument), text);
+        if (form && saved)
+            QCOMPARE(QFile::permissions(path) & (others | QFile::WriteGroup | QFile::WriteOther), QFileDevice::Permissions());
     }
 
     // A leading byte-order mark chooses the encoding and every CR goes; a file
@@ -170,37 +161,21 @@ private slots:
         QVERIFY(bytes.isNull() || QFile::remove(path));
     }
 
-    // Export with credentials creates the file for its owner alone, also over an
-    // older file others could read; the settings store, once made private, stays so.
-    void credentialsStayPrivate_data()
+    // The settings store, once made private, stays so when it is rewritten.
+    void settingsStayPrivate()
     {
-        QTest::addColumn<bool>("older"); // a file others can read is there first
-        QTest::addColumn<bool>("store");
-        QTest::newRow("new file") << false << false;
-        QTest::newRow("over a readable file") << true << false;
-        QTest::newRow("settings store") << true << true;
-    }
-
-    void credentialsStayPrivate()
-    {
-        QFETCH(bool, older);
-        QFETCH(bool, store);
         QTemporaryDir dir;
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
         QCoreApplication::setOrganizationName(QStringLiteral("Quillfen"));
-        const QString path = store ? QSettings().fileName() : dir.filePath("list.txt");
-        constexpr auto others = QFile::ReadGroup | QFile::ReadOther;
-        QVERIFY(!older || (QDir().mkpath(QFileInfo(path).path()) && writeBytes(path, "")
-                           && QFile::setPermissions(path, QFile::permissions(path) | others)));
-        if (store) {
-            QVERIFY(ProxyLines().keepSettingsPrivate());
-            QSettings().setValue(QStringLiteral("ProxyConfig/savedProxies"), QStringLiteral("[]"));
-            QCOMPARE(QSettings().status(), QSettings::NoError);
-            QVERIFY(QFile(path).size() > 0);
-        } else {
-            QVERIFY(m_proxyTest.saveToFile(path, QStringLiteral("socks5://u:p@h:1\n"), true));
-        }
-        QCOMPARE(QFile::permissions(path) & (others | QFile::WriteGroup | QFile::WriteOther), QFileDevice::Permissions());
+        const QString path = QSettings().fileName();
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()) && writeBytes(path, ""));
+        QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadGroup | QFile::ReadOther));
+        QVERIFY(ProxyLines().keepSettingsPrivate());
+        QSettings().setValue(QStringLiteral("ProxyConfig/savedProxies"), QStringLiteral("[]"));
+        QCOMPARE(QSettings().status(), QSettings::NoError);
+        QVERIFY(QFile(path).size() > 0);
+        QCOMPARE(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+                 QFileDevice::Permissions());
     }
 
     // The plain-text list reader (lists_lines runs these two).
