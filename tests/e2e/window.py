@@ -1,7 +1,5 @@
-"""The real program in a real window, read as assistive technology reads it: Xvfb, a
-private session bus, the accessibility bus and Quillfen on a throw-away store, read
-through pyatspi (Debian's /usr/bin/python3); loopback peers on demand. Everything
-started is stopped again; a failure keeps a screenshot and the work folder."""
+"""The real program in a real window on Xvfb, a throw-away store and private buses, read
+through the accessibility bus as a screen reader reads it; loopback peers on demand."""
 import ctypes, json, os, shutil, socket, subprocess, sys, tempfile, time
 
 
@@ -35,7 +33,6 @@ def wait(what, check, seconds=30):
 
 
 class Session:
-    """One display, bus pair and program; app is the executable, store the settings text."""
 
     def __init__(self, app, store, shots=None, env=None):
         self.app, self.procs, self.sockets, self.program = app, [], [], None
@@ -67,8 +64,7 @@ class Session:
             raise
 
     def write_store(self, text):
-        with open(self.conf, "w", encoding="utf-8") as f:
-            f.write(text)
+        open(self.conf, "w", encoding="utf-8").write(text)
 
     def spawn(self, cmd):
         """Starts a helper; when cmd names a pipe as "{fd}", returns the line written there."""
@@ -92,13 +88,12 @@ class Session:
         port = self.port()
         self.sockets.pop().close()
         self.spawn(cmd(port))
-        wait(cmd(port)[0], lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0)
+        wait(f"a peer on port {port}", lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0)
         return port
 
     def target(self):
         """python3's http.server with a page test.php (its requests go to helpers.log); its URL."""
-        with open(os.path.join(self.work, "test.php"), "w") as page:
-            page.write("Quillfen test page: OK")
+        open(os.path.join(self.work, "test.php"), "w").write("Quillfen test page: OK")
         port = self.serve(lambda p: [sys.executable, "-m", "http.server", "-b", "127.0.0.1", "-d", self.work, str(p)])
         return f"http://127.0.0.1:{port}/test.php"
 
@@ -178,12 +173,10 @@ class Session:
         wait("focus on " + node.name, lambda: node.getState().contains(self.atspi.STATE_FOCUSED), 10)
         self.xdotool("key", "space")
 
-    def cards(self):
-        """The grid's cards on screen by name: "host:port, status[, N ms]"."""
+    def cards(self):  # the grid's, by name: "host:port, status[, N ms]"
         return [n.name for n in self.all("list item")]
 
-    def rows(self):
-        """The settings page's rows on screen as (host, port)."""
+    def rows(self):  # the settings page's, as (host, port)
         return list(zip(*[[self.text(n) for n in self.all("text", k)] for k in ("Host", "Port")]))
 
     text = staticmethod(lambda node: node.queryText().getText(0, -1))
@@ -198,8 +191,7 @@ class Session:
     def xdotool(self, *args):
         subprocess.run(["xdotool", *args], env=self.env, check=True, timeout=30)
 
-    def shot(self, name, crop="400x700+0+0"):
-        """A screenshot of the window into shots/name, for a person to look at."""
+    def shot(self, name, crop="400x700+0+0"):  # of the window, for a person to look at
         subprocess.run(["import", "-display", self.display, "-window", "root", "-crop", crop,
                         os.path.join(self.shots, name)], timeout=30)
 
@@ -214,10 +206,7 @@ class Session:
                 p.kill()
         for s in self.sockets:
             s.close()
-        if failed:
-            print(f"kept: {self.work}; logs and failure.png in {self.shots}")
-        else:
-            shutil.rmtree(self.work, ignore_errors=True)
+        print(f"kept: {self.work}; logs and failure.png in {self.shots}") if failed else shutil.rmtree(self.work)
 
 
 def run(test, *args, **kw):

@@ -1,13 +1,10 @@
-# QUILLFEN_SANITIZE=ON (make test-asan): every target is built with ASan and UBSan;
-# undefined behaviour ends the process like a memory error does. Qt stays uninstrumented.
+# QUILLFEN_SANITIZE=ON (make test-asan): every target with ASan and UBSan; undefined
+# behaviour ends the process like a memory error does. Qt stays uninstrumented.
 add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
 add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined)
-# ctest includes the file written here before any test, so every process (also those the
-# scripts start) writes its reports to sanitizer-logs/report.<pid> for check_logs.sh.
-#  - fast_unwind_on_malloc=0: only the slow unwinder gets past Qt's frames (no frame pointers).
-#  - UBSan (its own runtime under GCC) prints to standard error, so it aborts and ASan logs
-#    the abort (handle_abort=1); its log_path must still match, as its start sets both.
-#  - GALLIUM_DRIVER=softpipe: that unwinder deadlocks once llvmpipe has registered JIT code.
+# Every process of the suite (via TEST_INCLUDE_FILES) reports to sanitizer-logs/ for check_logs.sh.
+# Only the slow unwinder gets past Qt's frames (no frame pointers), and it deadlocks once llvmpipe
+# registered JIT code, hence softpipe. GCC's UBSan prints to stderr, so it aborts for ASan to log it.
 set(quillfen_sanitizer_logs ${CMAKE_BINARY_DIR}/sanitizer-logs)
 set(quillfen_log "log_path=${quillfen_sanitizer_logs}/report")
 set(quillfen_asan "${quillfen_log}:fast_unwind_on_malloc=0:detect_leaks=1:handle_abort=1")
