@@ -6,11 +6,7 @@
 #include "proxytest.h"
 #include "socks.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QStringDecoder>
-#include <QTemporaryDir>
-#include <QUrl>
+#include <QtCore>
 
 #include <cmath>
 #include <cstdint>
