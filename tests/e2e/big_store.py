@@ -1,12 +1,10 @@
 """A stored list of 100,000 loopback proxies in the real window: the grid shows it,
-"⚙ Settings" opens the list with the stored time-out, "Back" saves, and after the
-window is closed the stored list is byte for byte what was seeded. No test run.
-
+"⚙ Settings" opens it with the stored time-out, "Back" saves, and after the window is
+closed the stored list is byte for byte what was seeded. No test run.
 usage: big_store.py QUILLFEN SCREENSHOT_DIR"""
 import sys
 import window
 
-PROXIES = [(f"127.0.0.{1 + i // 20000}", 10000 + i % 20000) for i in range(100000)]
 SLOW = 300  # seconds: loading and saving the list in script takes long under the sanitizers
 
 
@@ -19,14 +17,14 @@ def test(s):
     s.shot("big-settings.png")
     timeout = s.find("text", "Time-out")
     assert s.text(timeout) == "1000", "the lowest stored time-out is taken: " + s.text(timeout)
-    # A changed time-out makes Back write the store again, the list included.
-    s.type_into(timeout, "16000")
+    s.type_into(timeout, "16000")  # a change makes Back write the store again, the list included
     s.press("Back")
-    s.gone("push button", "Back", SLOW)
+    s.find("push button", "Back", SLOW, gone=True)
     window.wait("the saved time-out", lambda: window.stored(s.conf)["savedTimeoutMs"] == "16000")
     s.close_window()
     assert window.stored(s.conf)["savedProxies"] == seeded, "the stored list changed"
 
 
 if __name__ == "__main__":
-    sys.exit(window.run(test, sys.argv[1], window.store_text(PROXIES, timeout_ms=1000), shots=sys.argv[2]))
+    proxies = [(f"127.0.0.{1 + i // 20000}", 10000 + i % 20000) for i in range(100000)]
+    sys.exit(window.run(test, sys.argv[1], window.store_text(proxies, timeout_ms=1000), shots=sys.argv[2]))

@@ -1,33 +1,29 @@
 """A run read the way a screen reader reads it, against loopback peers: tinyproxy in
-front of a local page, a refused port, a silent listener and an empty host name.
-The cards show the peers' real outcomes and the strip their counts; Stop mid-run
-leaves no card "testing", and a run cancelled elsewhere is over; "Copy working"
-then "Paste" into an emptied list gives back the alive proxies; nothing is saved
-on exit.
-
+front of a local page, a refused port, a silent listener and an empty host name. The
+cards show the real outcomes and the strip their counts; Stop, or a run cancelled on
+the settings page, leaves no run going; "Copy working" then "Paste" into an emptied
+list gives back the alive proxies; nothing is saved on exit.
 usage: run_glance.py QUILLFEN SCREENSHOT_DIR"""
-import re
-import sys
+import re, sys
 import window
 
 
 def test(s):
     target, refused, silent = s.target(), s.port(), s.port(listen=True)
-    # Stop mid-run: three silent proxies that would take a minute each.
+    # Three silent proxies that would take a minute each: Stop mid-run, then a run cancelled by Add.
     s.write_store(window.store_text([("127.0.0.1", silent)] * 3, target, timeout_ms=60000))
     s.start()
+    testing = lambda: s.cards() == [f"127.0.0.1:{silent}, testing"] * 3
     s.press("▶ Test")
-    window.wait("cards testing", lambda: s.cards() == [f"127.0.0.1:{silent}, testing"] * 3)
+    window.wait("cards testing", testing)
     assert s.find("progress bar", "Finished 0 of 3")
     s.press("Stop")
     window.wait("no card testing", lambda: s.cards() == [f"127.0.0.1:{silent}, unknown"] * 3)
-    s.find("push button", "Sort")
-    # A run cancelled on the settings page (Add) is over, though its rows stay "testing".
+    s.find("push button", "Sort")  # shown only while no run is going
     s.press("▶ Test")
-    window.wait("cards testing again", lambda: s.cards() == [f"127.0.0.1:{silent}, testing"] * 3)
-    s.press("⚙ Settings")
-    s.press("Add")
-    s.press("Back")
+    window.wait("cards testing again", testing)
+    for button in ("⚙ Settings", "Add", "Back"):  # the run is over, though its rows stay "testing"
+        s.press(button)
     s.find("push button", "Sort")
     s.close_window()
 
@@ -48,15 +44,13 @@ def test(s):
     for chip in ("Alive: 2", "Dead: 2", "DNS fail: 1", "Testing: 0"):
         s.find(None, chip)
     assert s.find(None, lambda n: re.fullmatch(r"Done in \d+\.\d s", n))
-    with open(s.shots + "/helpers.log") as log:  # http.server's request lines
-        assert '"GET /test.php?_t=' in log.read(), "the page was not asked for with the cache-busting _t"
+    assert '"GET /test.php?_t=' in open(s.shots + "/helpers.log").read(), "no cache-busting _t on the page asked for"
 
     s.press("⚙ Settings")
     s.press("Copy working")
-    while s.rows():
-        count = len(s.rows())
+    while rows := len(s.rows()):
         s.press("Remove")
-        window.wait("a row removed", lambda: len(s.rows()) < count)
+        window.wait("a row removed", lambda: len(s.rows()) < rows)
     s.press("Paste")
     window.wait("the pasted rows", lambda: sorted(s.rows()) == sorted(alive))
     s.shot("pasted.png")

@@ -1,7 +1,5 @@
-"""The real program in a real window, read as assistive technology reads it: Xvfb, a
-private session bus, the accessibility bus and Quillfen on a throw-away store, read
-through pyatspi (Debian's /usr/bin/python3); loopback peers on demand. Everything
-started is stopped again; a failure keeps a screenshot and the work folder."""
+"""The real program in a real window on Xvfb, a throw-away store and private buses, read
+through the accessibility bus as a screen reader reads it; loopback peers on demand."""
 import ctypes, json, os, shutil, socket, subprocess, sys, tempfile, time
 
 
@@ -24,39 +22,19 @@ def wait(what, check, seconds=30):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         try:
-            value = check()
+            if value := check():
+                return value
         except AssertionError:
             raise
         except Exception:
-            value = None
-        if value:
-            return value
+            pass
         time.sleep(0.2)
     raise AssertionError("timed out waiting for " + what)
 
 
-def xclose(window, display):
-    """Sends WM_DELETE_WINDOW, as a window manager's close button does."""
-    x = ctypes.CDLL("libX11.so.6")
-    x.XOpenDisplay.restype = x.XInternAtom.restype = ctypes.c_void_p
-    x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-    dpy = ctypes.c_void_p(x.XOpenDisplay(display.encode()))
-    # XClientMessageEvent as longs: type, serial, send_event, display, window, message_type, format, data
-    event = (ctypes.c_long * 24)(33, 0, 1, 0, window, x.XInternAtom(dpy, b"WM_PROTOCOLS", 0), 32,
-                                 x.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0))
-    sent = x.XSendEvent(dpy, window, 0, 0, event)
-    x.XCloseDisplay(dpy)  # flushes the event out
-    return sent
-
-
 class Session:
-    """One display, bus pair and program; app is the executable, store the settings text."""
 
     def __init__(self, app, store, shots=None, env=None):
-        if not all(map(shutil.which, ("Xvfb", "dbus-daemon", "import", "xdotool"))):
-            print("SKIP: Xvfb, dbus-daemon, xdotool or ImageMagick is missing")
-            sys.exit(77)
         self.app, self.procs, self.sockets, self.program = app, [], [], None
         self.work = tempfile.mkdtemp(prefix="quillfen-e2e-")
         self.shots = shots or self.work
@@ -86,8 +64,7 @@ class Session:
             raise
 
     def write_store(self, text):
-        with open(self.conf, "w", encoding="utf-8") as f:
-            f.write(text)
+        open(self.conf, "w", encoding="utf-8").write(text)
 
     def spawn(self, cmd):
         """Starts a helper; when cmd names a pipe as "{fd}", returns the line written there."""
@@ -97,38 +74,41 @@ class Session:
         os.close(write)
         with os.fdopen(read) as pipe:
             line = pipe.readline().strip() if "{fd}" in "".join(cmd) else "-"
-        return line or sys.exit(f"{cmd[0]} did not start")
+        assert line, f"{cmd[0]} did not start"
+        return line
 
-    # Loopback peers
     def port(self, listen=False):
-        """A port that never answers (listening, never accepting), or else one that refuses."""
+        """A loopback port that never answers (listening, never accepting), or else one that refuses."""
         self.sockets.append(socket.create_server(("127.0.0.1", 0)) if listen else socket.socket())
-        if not listen:
-            self.sockets[-1].bind(("127.0.0.1", 0))
+        self.sockets[-1].bind(("127.0.0.1", 0)) if not listen else None
         return self.sockets[-1].getsockname()[1]
 
-    def serve(self, what, cmd, port):
+    def serve(self, cmd):
+        """cmd(port) started on a fresh loopback port; returns the port once it takes connections."""
+        port = self.port()
         self.sockets.pop().close()
-        self.spawn(cmd)
-        wait(what, lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0)
+        self.spawn(cmd(port))
+        wait(f"a peer on port {port}", lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0)
         return port
 
     def target(self):
-        """python3's http.server with a page test.php; returns its URL. Requests go to helpers.log."""
-        with open(os.path.join(self.work, "test.php"), "w") as page:
-            page.write("Quillfen test page: OK")
-        port = self.port()
-        cmd = [sys.executable, "-m", "http.server", "-b", "127.0.0.1", "-d", self.work, str(port)]
-        return f"http://127.0.0.1:{self.serve('the target', cmd, port)}/test.php"
+        """python3's http.server with a page test.php (its requests go to helpers.log); its URL."""
+        open(os.path.join(self.work, "test.php"), "w").write("Quillfen test page: OK")
+        port = self.serve(lambda p: [sys.executable, "-m", "http.server", "-b", "127.0.0.1", "-d", self.work, str(p)])
+        return f"http://127.0.0.1:{port}/test.php"
 
     def tinyproxy(self):
-        port = self.port()
-        conf = os.path.join(self.work, f"tinyproxy-{port}.conf")
-        with open(conf, "w") as f:
-            f.write(f"Port {port}\nListen 127.0.0.1\nAllow 127.0.0.1\nDisableViaHeader Yes\nPidFile \"{conf}.pid\"\n")
-        return self.serve("tinyproxy", ["tinyproxy", "-d", "-c", conf], port)
+        def cmd(port):
+            with open(os.path.join(self.work, f"tinyproxy-{port}.conf"), "w") as f:
+                f.write(f"Port {port}\nListen 127.0.0.1\nAllow 127.0.0.1\nDisableViaHeader Yes\nPidFile \"{f.name}.pid\"\n")
+            return ["tinyproxy", "-d", "-c", f.name]
+        return self.serve(cmd)
 
-    # The program
+    def find_frame(self):
+        assert self.program.poll() is None, f"Quillfen ended with status {self.program.returncode}"
+        return next((w for app in self.atspi.Registry.getDesktop(0) if app for w in app
+                     if w and w.getRoleName() == "frame" and w.name == "Quillfen"), None)
+
     def start(self, seconds=60):
         """Starts Quillfen and waits for the grid page."""
         for attempt in range(3):  # now and then a fresh Xvfb refuses a client: try again
@@ -143,21 +123,25 @@ class Session:
                     raise
                 os.truncate(self.log_path, offset)  # that start's messages tell of no fault in the program
 
-    def find_frame(self):
-        if self.program.poll() is not None:
-            raise AssertionError(f"Quillfen ended with status {self.program.returncode}")
-        return next((w for app in self.atspi.Registry.getDesktop(0) if app for w in app
-                     if w and w.getRoleName() == "frame" and w.name == "Quillfen"), None)
 
     def close_window(self):
-        """Closes the window as a window manager would, and expects exit status 0."""
+        """Sends WM_DELETE_WINDOW, as a window manager's close button does, and expects exit status 0."""
         wid = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Quillfen$"], env=self.env,
                              capture_output=True, text=True).stdout.split()
-        assert wid and xclose(int(wid[0]), self.display), "no Quillfen window to close"
+        x = ctypes.CDLL("libX11.so.6")
+        x.XOpenDisplay.restype = x.XInternAtom.restype = ctypes.c_void_p
+        x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+        dpy = ctypes.c_void_p(x.XOpenDisplay(self.display.encode()))
+        # XClientMessageEvent as longs: type, serial, send_event, display, window, message_type, format, data
+        event = (ctypes.c_long * 24)(33, 0, 1, 0, int(wid[0]) if wid else 0, x.XInternAtom(dpy, b"WM_PROTOCOLS", 0),
+                                     32, x.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0))
+        sent = wid and x.XSendEvent(dpy, int(wid[0]), 0, 0, event)
+        x.XCloseDisplay(dpy)  # flushes the event out
+        assert sent, "no Quillfen window to close"
         status = self.program.wait(120)
         assert status == 0, f"Quillfen ended with status {status} once its window was closed"
 
-    # The accessibility tree
     def all(self, role=None, name=None, root=None):
         """Showing objects below root (the window) of that role and name (or name test)."""
         top = root or self.frame
@@ -176,32 +160,26 @@ class Session:
                 pass
         return found
 
-    def find(self, role=None, name=None, seconds=30, root=None):
-        return wait(f"{role} {name!r}", lambda: (self.all(role, name, root) or [None])[0], seconds)
-
-    def gone(self, role=None, name=None, seconds=30):
-        wait(f"{role} {name!r} to go", lambda: not self.all(role, name), seconds)
+    def find(self, role=None, name=None, seconds=30, root=None, gone=False):
+        """The first such object, or (gone) once there is none."""
+        found = lambda: (self.all(role, name, root) or [None])[0]
+        return wait(f"{role} {name!r}" + " to go" * gone, (lambda: not found()) if gone else found, seconds)
 
     def press(self, button):
-        """Presses a button (node or name) as a keyboard user does: focus through its
-        "SetFocus" action, then Space. Qt 6.4's "Press" action reports success and does nothing."""
+        """Focus through "SetFocus", then Space: Qt 6.4's "Press" action reports success and does nothing."""
         node = self.find("push button", button) if isinstance(button, str) else button
         action = node.queryAction()
         action.doAction([action.getName(i) for i in range(action.nActions)].index("SetFocus"))
         wait("focus on " + node.name, lambda: node.getState().contains(self.atspi.STATE_FOCUSED), 10)
         self.xdotool("key", "space")
 
-    def cards(self):
-        """The grid's cards on screen by name: "host:port, status[, N ms]"."""
+    def cards(self):  # the grid's, by name: "host:port, status[, N ms]"
         return [n.name for n in self.all("list item")]
 
-    def rows(self):
-        """The settings page's rows on screen as (host, port)."""
+    def rows(self):  # the settings page's, as (host, port)
         return list(zip(*[[self.text(n) for n in self.all("text", k)] for k in ("Host", "Port")]))
 
-    @staticmethod
-    def text(node):
-        return node.queryText().getText(0, -1)
+    text = staticmethod(lambda node: node.queryText().getText(0, -1))
 
     def type_into(self, node, text):
         """Focuses a field, replaces its text by typing, and leaves it with Tab."""
@@ -213,18 +191,13 @@ class Session:
     def xdotool(self, *args):
         subprocess.run(["xdotool", *args], env=self.env, check=True, timeout=30)
 
-    def shot(self, name):
-        """A screenshot of the window into shots/name, for a person to look at."""
-        path = os.path.join(self.shots, name)
-        subprocess.run(["import", "-display", self.display, "-window", "root", "-crop", "400x700+0+0", path],
-                       check=True, timeout=30)
-        return path
+    def shot(self, name, crop="400x700+0+0"):  # of the window, for a person to look at
+        subprocess.run(["import", "-display", self.display, "-window", "root", "-crop", crop,
+                        os.path.join(self.shots, name)], timeout=30)
 
-    def close(self, failed=False):
-        if failed:
-            print(f"kept: {self.work}; logs and failure.png in {self.shots}")
+    def close(self, failed):
         if failed and self.program:
-            subprocess.run(["import", "-display", self.display, "-window", "root", self.shots + "/failure.png"])
+            self.shot("failure.png", "640x800+0+0")
         for p in filter(None, [self.program] + self.procs[::-1]):
             p.terminate()
             try:
@@ -233,11 +206,14 @@ class Session:
                 p.kill()
         for s in self.sockets:
             s.close()
-        if not failed:
-            shutil.rmtree(self.work, ignore_errors=True)
+        print(f"kept: {self.work}; logs and failure.png in {self.shots}") if failed else shutil.rmtree(self.work)
+
 
 def run(test, *args, **kw):
     """test(session) in a fresh Session: exit status 0 pass, 1 fail, 77 skip."""
+    if not all(map(shutil.which, ("Xvfb", "dbus-daemon", "import", "xdotool"))):
+        print("SKIP: Xvfb, dbus-daemon, xdotool or ImageMagick is missing")
+        return 77
     session = Session(*args, **kw)
     try:
         test(session)
@@ -245,6 +221,6 @@ def run(test, *args, **kw):
         print(f"FAIL: {type(error).__name__}: {error}")
         session.close(failed=True)
         return 1
-    session.close()
+    session.close(failed=False)
     print("PASS")
     return 0

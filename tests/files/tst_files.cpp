@@ -23,9 +23,9 @@ struct LogCapture
     ~LogCapture() { qInstallMessageHandler(previous); }
 };
 
-QString failed(const char *what, const QString &path)
+QStringList failed(const char *what, const QString &path)
 {
-    return QStringLiteral("Не удалось %1 файл: \"%2\"").arg(QString::fromUtf8(what), path);
+    return { QStringLiteral("Не удалось %1 файл: \"%2\"").arg(QString::fromUtf8(what), path) };
 }
 
 QByteArray contents(const QString &path)
@@ -34,11 +34,10 @@ QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
-void writeBytes(const QString &path, const QByteArray &bytes)
+bool writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QStringList entries(const QString &dir)
@@ -46,7 +45,18 @@ QStringList entries(const QString &dir)
     return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }
 
+// An entry as "type host port user password", the way the tables spell it.
+QStringList spelled(const QList<ProxyAddress> &entries)
+{
+    QStringList spellings;
+    for (const ProxyAddress &e : entries)
+        spellings << QStringList { proxyTypeName(e.type), e.host, QString::number(e.port), e.user, e.password }.join(u' ');
+    return spellings;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(ProxyAddress)
 
 class FilesTest : public QObject
 {
@@ -56,75 +66,62 @@ class FilesTest : public QObject
     QTemporaryDir m_dir;
 
 private slots:
-    // The file dialog hands over URLs, percent-encoded or not.
-    void roundTrip_data()
+    // A save writes UTF-8 without a mark under the decoded name (the file dialog hands
+    // over URLs, encoded or not) and reads back the same; with credentials the file is
+    // its owner's alone, also over an older one others could read. A failed save says
+    // so, names the file in the log and leaves what was there; a file-size limit (which
+    // binds root too) fails the write itself, as a full disk would.
+    void save_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("argument");
-        const auto url = [this](const char *name, QUrl::ComponentFormattingOptions format) {
-            return QUrl::fromLocalFile(m_dir.filePath(QString::fromUtf8(name))).toString(format);
-        };
-        QTest::newRow("encoded URL") << "my прокси.json" << url("my прокси.json", QUrl::FullyEncoded);
-        QTest::newRow("URL as QML gives it") << "прокси 2.json" << url("прокси 2.json", QUrl::PrettyDecoded);
-        QTest::newRow("plain path") << "plain.json" << m_dir.filePath("plain.json");
+        QTest::addColumn<QString>("name"); // in a folder holding "old файл" (others may read it) and "adir"
+        QTest::addColumn<int>("form"); // 0: a plain path, no credentials; 1: URL, encoded; 2: URL as QML gives it
+        QTest::addColumn<rlim_t>("limit");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("plain path") << "plain.json" << 0 << RLIM_INFINITY << true;
+        QTest::newRow("encoded URL") << "прокси 1.json" << 1 << RLIM_INFINITY << true;
+        QTest::newRow("URL as QML gives it, over a readable file") << "old файл" << 2 << RLIM_INFINITY << true;
+        for (const char *name : { "missing/list.json", "old файл/list.json", "adir", "" })
+            QTest::newRow(*name ? name : "no name") << name << 1 << RLIM_INFINITY << false;
+        QTest::newRow("disk full, old file kept") << "old файл" << 1 << rlim_t(4096) << false;
     }
 
-    void roundTrip()
+    void save()
     {
         QFETCH(QString, name);
-        QFETCH(QString, argument);
-        const QString text = QStringLiteral("[{\"host\": \"прокси.локально\", \"port\": 1}]\n");
-        LogCapture log;
-        QVERIFY(m_proxyTest.saveToFile(argument, text));
-        // UTF-8 without a byte-order mark, under the decoded name, and no temporary left behind.
-        QCOMPARE(contents(m_dir.filePath(name)), text.toUtf8());
-        QCOMPARE(m_proxyTest.loadFromFile(argument), text);
-        QCOMPARE(s_log, QStringList());
-        QVERIFY(QFile::remove(m_dir.filePath(name)));
-        QCOMPARE(entries(m_dir.path()), QStringList());
-    }
-
-    // A failed save reports so, names the file in the log and leaves what was there.
-    void saveFails_data()
-    {
-        QTest::addColumn<QString>("relative");
-        QTest::addColumn<bool>("full"); // a file-size limit fails the write itself, as a full disk would
-        QTest::newRow("no name") << QString() << false;
-        QTest::newRow("missing directory") << "missing/list.json" << false;
-        QTest::newRow("parent is a file") << "afile/list.json" << false;
-        QTest::newRow("target is a directory") << "adir" << false;
-        QTest::newRow("disk full, old file kept") << "afile" << true;
-    }
-
-    void saveFails()
-    {
-        QFETCH(QString, relative);
-        QFETCH(bool, full);
+        QFETCH(int, form);
+        QFETCH(rlim_t, limit);
+        QFETCH(bool, saved);
         QTemporaryDir dir;
-        writeBytes(dir.filePath("afile"), "keep");
-        QVERIFY(QDir(dir.path()).mkdir("adir"));
-        const QString path = relative.isNull() ? QString() : dir.filePath(relative);
-
-        rlimit saved {};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = full ? 4096 : saved.rlim_cur; // even root cannot write past it
+        constexpr auto others = QFile::ReadGroup | QFile::ReadOther;
+        QVERIFY(writeBytes(dir.filePath("old файл"), "keep") && QDir(dir.path()).mkdir("adir")
+                && QFile::setPermissions(dir.filePath("old файл"), QFile::permissions(dir.filePath("old файл")) | others));
+        const QString path = name.isEmpty() ? QString() : dir.filePath(name);
+        const QString argument = form ? QUrl::fromLocalFile(path).toString(form == 1 ? QUrl::FullyEncoded : QUrl::PrettyDecoded) : path;
+        const QString text = "socks5://u:secret@прокси.локально:1\n" + QString(64 * 1024, u'x');
+        rlimit unlimited {};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small { qMin(limit, unlimited.rlim_cur), unlimited.rlim_max };
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        bool result = true;
+        bool result = !saved;
         {
             LogCapture log;
-            const QString text = "socks5://u:secret@h:1\n" + QString(64 * 1024, u'x');
-            result = m_proxyTest.saveToFile(QUrl::fromLocalFile(path).toString(), text, true);
+            result = m_proxyTest.saveToFile(argument, text, form != 0);
         }
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-
-        QCOMPARE(result, false);
-        QCOMPARE(s_log, QStringList(failed("сохранить", path)));
-        QCOMPARE(entries(dir.path()), QStringList({ "adir", "afile" }));
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        std::signal(SIGXFSZ, handler);
+        QCOMPARE(result, saved);
+        QCOMPARE(s_log, saved ? QStringList() : failed("сохранить", path));
+        QStringList expected { "adir", "old файл" };
+        if (saved && !expected.contains(name))
+            expected << name;
+        QCOMPARE(entries(dir.path()), expected);
         QCOMPARE(entries(dir.filePath("adir")), QStringList());
-        QCOMPARE(contents(dir.filePath("afile")), QByteArray("keep"));
+        QCOMPARE(contents(dir.filePath(saved ? name : "old файл")), saved ? text.toUtf8() : QByteArray("keep"));
+        if (saved)
+            QCOMPARE(m_proxyTest.loadFromFile(argument), text);
+        if (form && saved)
+            QCOMPARE(QFile::permissions(path) & (others | QFile::WriteGroup | QFile::WriteOther), QFileDevice::Permissions());
     }
 
     // A leading byte-order mark chooses the encoding and every CR goes; a file
@@ -134,18 +131,18 @@ private slots:
         QTest::addColumn<QString>("name"); // in the case's folder, or absolute
         QTest::addColumn<QByteArray>("bytes"); // null: no file is made
         QTest::addColumn<QString>("expected"); // null: unreadable, which the log says
-        QTest::newRow("UTF-8 mark") << "a.json" << QByteArray("\xEF\xBB\xBF[\"\xD0\xB6\"]") << QStringLiteral("[\"ж\"]");
-        QTest::newRow("carriage returns") << "a.json" << QByteArray("[\r\n 1\r\n]\r\na\rb") << QStringLiteral("[\n 1\n]\nab");
-        QTest::newRow("UTF-16BE mark") << "a.json" << QByteArray("\xFE\xFF\0[\0\r\0\n\0]", 10) << QStringLiteral("[\n]");
-        QTest::newRow("UTF-32LE mark") << "a.json" << QByteArray("\xFF\xFE\0\0[\0\0\0", 8) << QStringLiteral("[");
+        QTest::newRow("UTF-8 mark") << "a" << QByteArray("\xEF\xBB\xBF[\"\xD0\xB6\"]") << QStringLiteral("[\"ж\"]");
+        QTest::newRow("carriage returns") << "a" << QByteArray("[\r\n 1\r\n]\r\na\rb") << QStringLiteral("[\n 1\n]\nab");
+        QTest::newRow("UTF-16BE mark") << "a" << QByteArray("\xFE\xFF\0[\0\r\0\n\0]", 10) << QStringLiteral("[\n]");
+        QTest::newRow("UTF-32LE mark") << "a" << QByteArray("\xFF\xFE\0\0[\0\0\0", 8) << QStringLiteral("[");
         // U+0D15 before a line feed holds the bytes 0D 0A in UTF-16LE.
-        QTest::newRow("UTF-16LE, 0D 0A inside") << "a.json" << QByteArray("\xFF\xFE\x15\x0D\x0A\0", 6) << QStringLiteral("\u0D15\n");
+        QTest::newRow("UTF-16LE, 0D 0A inside") << "a" << QByteArray("\xFF\xFE\x15\x0D\x0A\0", 6) << QStringLiteral("\u0D15\n");
         // Qt's text stream decodes 16 KiB at a time and lost the "y" after a
         // malformed byte that ended the first piece.
-        QTest::newRow("malformed at 16 KiB") << "a.json" << QByteArray(16383, 'x') + "\xEAyz"
+        QTest::newRow("malformed at 16 KiB") << "a" << QByteArray(16383, 'x') + "\xEAyz"
                                              << QString(16383, u'x') + QStringLiteral("\uFFFDyz");
-        QTest::newRow("32 MiB") << "a.json" << QByteArray(32 << 20, '\0') << QString(32 << 20, QChar(0));
-        QTest::newRow("32 MiB and a byte") << "a.json" << QByteArray((32 << 20) + 1, '\0') << QString();
+        QTest::newRow("32 MiB") << "a" << QByteArray(32 << 20, '\0') << QString(32 << 20, QChar(0));
+        QTest::newRow("32 MiB and a byte") << "a" << QByteArray((32 << 20) + 1, '\0') << QString();
         QTest::newRow("endless device") << "/dev/zero" << QByteArray() << QString();
         QTest::newRow("missing file") << "нет такого.json" << QByteArray() << QString();
         QTest::newRow("no name") << "" << QByteArray() << QString();
@@ -157,49 +154,96 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, expected);
         const QString path = name.startsWith(u'/') || name.isEmpty() ? name : m_dir.filePath(name);
-        if (!bytes.isNull())
-            writeBytes(path, bytes);
+        QVERIFY(bytes.isNull() || writeBytes(path, bytes));
         LogCapture log;
         QCOMPARE(m_proxyTest.loadFromFile(path), expected);
-        QCOMPARE(s_log, expected.isNull() ? QStringList(failed("прочитать", path)) : QStringList());
+        QCOMPARE(s_log, expected.isNull() ? failed("прочитать", path) : QStringList());
         QVERIFY(bytes.isNull() || QFile::remove(path));
     }
 
-    // Export with credentials creates the file for its owner alone, also over an
-    // older file that others could read; the settings store, once made private,
-    // stays so when it is rewritten.
-    void credentialsStayPrivate_data()
+    // The settings store, once made private, stays so when it is rewritten.
+    void settingsStayPrivate()
     {
-        QTest::addColumn<bool>("older"); // a file others can read is there first
-        QTest::addColumn<bool>("store");
-        QTest::newRow("new file") << false << false;
-        QTest::newRow("over a readable file") << true << false;
-        QTest::newRow("settings store") << true << true;
-    }
-
-    void credentialsStayPrivate()
-    {
-        QFETCH(bool, older);
-        QFETCH(bool, store);
         QTemporaryDir dir;
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
         QCoreApplication::setOrganizationName(QStringLiteral("Quillfen"));
-        const QString path = store ? QSettings().fileName() : dir.filePath("list.txt");
-        constexpr auto others = QFile::ReadGroup | QFile::ReadOther;
-        if (older) {
-            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-            writeBytes(path, "");
-            QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | others));
-        }
-        if (store) {
-            QVERIFY(ProxyLines().keepSettingsPrivate());
-            QSettings().setValue(QStringLiteral("ProxyConfig/savedProxies"), QStringLiteral("[]"));
-            QCOMPARE(QSettings().status(), QSettings::NoError);
-            QVERIFY(QFile(path).size() > 0);
-        } else {
-            QVERIFY(m_proxyTest.saveToFile(path, QStringLiteral("socks5://u:p@h:1\n"), true));
-        }
-        QCOMPARE(QFile::permissions(path) & (others | QFile::WriteGroup | QFile::WriteOther), QFileDevice::Permissions());
+        const QString path = QSettings().fileName();
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()) && writeBytes(path, ""));
+        QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadGroup | QFile::ReadOther));
+        QVERIFY(ProxyLines().keepSettingsPrivate());
+        QSettings().setValue(QStringLiteral("ProxyConfig/savedProxies"), QStringLiteral("[]"));
+        QCOMPARE(QSettings().status(), QSettings::NoError);
+        QVERIFY(QFile(path).size() > 0);
+        QCOMPARE(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+                 QFileDevice::Permissions());
+    }
+
+    // The plain-text list reader (lists_lines runs these two).
+    void parse_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<int>("skipped");
+
+        QTest::newRow("every form")
+            << "proxy.example:8080\n[::1]:1080\nhttp://h:1\nSOCKS4://h:2\nsocks5h://h:4/\n"
+               "socks5://us%40er:p%3Ass%2fw@h:1\nhttp://u@h:2\nh:3:user:pa:ss\nsocks4://:pw@h:4"
+            << QStringList { "http proxy.example 8080  ", "http ::1 1080  ", "http h 1  ", "socks4 h 2  ", "socks5 h 4  ",
+                             "socks5 h 1 us@er p:ss/w", "http h 2 u ", "http h 3 user pa:ss", "socks4 h 4  pw" }
+            << 0;
+        QTest::newRow("blank, comments, BOM, CR, white space")
+            << "\xef\xbb\xbf\ufeff 127.0.0.1:3128 \r\n\r\n# note\n   \t\n  #x:1\r" << QStringList { "http 127.0.0.1 3128  " } << 0;
+        QTest::newRow("duplicates kept once, first time")
+            << "h:1\nh:1\nhttp://h:1\nsocks5://h:1\nh:1:u:a\nh:1:u:b"
+            << QStringList { "http h 1  ", "socks5 h 1  ", "http h 1 u a" } << 0;
+        QTest::newRow("lines that do not read")
+            << "h\nh:\n:80\nh:0\nh:65536\nh:8o\nh :1\nhttps://h:1\n://h:1\nsocks5://h\nsocks5://h:1:u:p\nh:1:u\n"
+               "socks5://@h:1\nsocks5://u:%zz@h:1\nh:1:u\x01" ":p\n[::1:80\n[1.2.3.4]:80\n::1:80\nh/x:1\nu@h:1\nh:1 # note\n"
+               + QString::fromLatin1("\0\x01\xff:\x80:1\nok:65535", 16)
+            << QStringList { "http ok 65535  " } << 22;
+        QTest::newRow("lengths")
+            << QString(253, u'a') + ":1\n" + QString(254, u'a') + ":1\nh:1:" + QString(256, u'u') + ":p\nh:2:"
+                   + QString(255, u'u') + ":p\n" + QString(ProxyLineLimits::maxLineLength, u'a') + ":1"
+            << QStringList { "http " + QString(253, u'a') + " 1  ", "http h 2 " + QString(255, u'u') + " p" } << 3;
+    }
+
+    void parse()
+    {
+        QFETCH(QString, text);
+        const ProxyLinesRead read = parseProxyLines(text);
+        QTEST(spelled(read.entries), "entries");
+        QTEST(int(read.skipped), "skipped");
+    }
+
+    // The lines Copy working writes read back as the same list; what a row may
+    // hold but no line can carry is left out, never written broken.
+    void format_data()
+    {
+        QTest::addColumn<QList<ProxyAddress>>("entries");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("unwritable");
+
+        QTest::newRow("types and credentials")
+            << QList<ProxyAddress> { { "127.0.0.1", 3128 }, { "::1", 80 }, { "h", 1, ProxyType::Socks5 },
+                                     { "h", 2, ProxyType::Socks4, "u" }, { "h", 3, ProxyType::Http, "u@x", "p:ä/%" },
+                                     { "h", 4, ProxyType::Socks5, QStringLiteral("\uFEFFu"), "pw" } }
+            << "127.0.0.1:3128\n[::1]:80\nsocks5://h:1\nsocks4://u@h:2\nhttp://u%40x:p%3A%C3%A4%2F%25@h:3\n"
+               "socks5://%EF%BB%BFu:pw@h:4\n" << 0;
+        QTest::newRow("unwritable rows left out")
+            << QList<ProxyAddress> { { "", 1 }, { "h", 0 }, { "a\nb", 1 }, { "h:1", 2 }, { "ok", 3 } } << "ok:3\n" << 4;
+        // The longest line the writer makes stays within what the reader takes.
+        const QString longest = QString(253, u'a'), euros = QString(255, u'€'), encoded = QString("%E2%82%AC").repeated(255);
+        QTest::newRow("longest line") << QList<ProxyAddress> { { longest, 65535, ProxyType::Socks5, euros, euros } }
+                                      << "socks5://" + encoded + ":" + encoded + "@" + longest + ":65535\n" << 0;
+    }
+
+    void format()
+    {
+        QFETCH(QList<ProxyAddress>, entries);
+        QFETCH(QString, text);
+        QFETCH(int, unwritable);
+        QCOMPARE(formatProxyLines(entries), text);
+        QCOMPARE(spelled(parseProxyLines(text).entries), spelled(entries.mid(unwritable)));
     }
 };
 

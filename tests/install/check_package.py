@@ -1,15 +1,9 @@
 #!/usr/bin/env python3
-"""Builds the Debian package, unpacks it into a throw-away root and starts the
-installed Quillfen there in a real window (tests/e2e/window.py), through its grid,
-its settings page and its file dialog.
-
-This machine has every Qt package installed, so a plain "does it start" would not
-notice a QML module or plugin missing from Depends: the installed program gets a
-qt.conf pointing its QML import and plugin paths at a tree holding only the files
-of the packages that Depends brings (followed through their own dependencies).
-
-usage: check_package.py CPACK CPACK_CONFIG QT_QML_DIR QT_PLUGIN_DIR OUT_DIR
-Exit status: 0 pass, 1 fail, 77 skip (no Xvfb or no dpkg)."""
+"""Builds the Debian package, unpacks it into a throw-away root and starts the installed
+Quillfen there in a real window, through its grid, settings page and file dialog. Every
+Qt package is installed here, so its qt.conf points the QML and plugin paths at a tree
+holding only the files of the packages Depends brings (and theirs, recursively).
+usage: check_package.py CPACK CPACK_CONFIG QT_QML_DIR QT_PLUGIN_DIR OUT_DIR (77: skip)"""
 import glob, os, re, shutil, subprocess, sys, tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
@@ -24,20 +18,15 @@ def run(*cmd):
     return subprocess.run(cmd, capture_output=True, text=True, timeout=240)
 
 
-def names(field):
-    """A Depends field as groups of alternative bare package names."""
-    return [[re.split(r"[\s(:\[]", alt.strip())[0] for alt in group.split("|")]
-            for group in field.split(",") if group.strip()]
-
-
 def brought(depends):
     """The installed packages that Depends brings, followed through their own Depends."""
+    groups = [[re.split(r"[\s(:\[]", alt.strip())[0] for alt in group.split("|")] for group in depends.split(",")]
     listed = run("dpkg-query", "-W", "-f=${db:Status-Abbrev} ${Package}\n").stdout.splitlines()
     installed = {line.split()[1] for line in listed if line.startswith("ii")}
-    for group in names(depends):
+    for group in groups:
         assert set(group) & installed, f"Depends names {' | '.join(group)}, which is not installed here"
     only = [f"--no-{kind}" for kind in ("recommends", "suggests", "conflicts", "breaks", "replaces", "enhances")]
-    tree = run("apt-cache", "depends", "--recurse", "--installed", *only, *[n for g in names(depends) for n in g])
+    tree = run("apt-cache", "depends", "--recurse", "--installed", *only, *sum(groups, []))
     return {line.split(":")[0] for line in tree.stdout.splitlines() if line[:1] not in ("", " ", "<")}
 
 
@@ -47,8 +36,7 @@ def check(cpack, config, qml_dir, plugin_dir, out, work):
     assert packed.returncode == 0 and len(debs) == 1, "cpack made no .deb:\n" + packed.stdout + packed.stderr
     root = os.path.join(work, "root")
     run("dpkg-deb", "-x", debs[0], root)
-    exe = os.path.join(root, "usr/bin/Quillfen")
-    share = os.path.join(root, "usr/share/")
+    exe, share = os.path.join(root, "usr/bin/Quillfen"), os.path.join(root, "usr/share/")
     desktop = share + "applications/net.example.Quillfen.desktop"
     for path in (exe, desktop, share + "metainfo/net.example.Quillfen.metainfo.xml",
                  share + "icons/hicolor/scalable/apps/net.example.Quillfen.svg",

@@ -1,19 +1,10 @@
-# QUILLFEN_SANITIZE=ON (make test-asan): every target of the project is built with
-# AddressSanitizer and UndefinedBehaviorSanitizer; undefined behaviour ends the
-# process like a memory error does. Qt itself stays uninstrumented.
+# QUILLFEN_SANITIZE=ON (make test-asan): every target with ASan and UBSan; undefined
+# behaviour ends the process like a memory error does. Qt stays uninstrumented.
 add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
 add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined)
-
-# ctest includes the file written here before any test, so every process of the
-# suite gets these settings, also those the scripts start themselves. Reports go
-# to sanitizer-logs/report.<pid>, where check_logs.sh finds them whatever the exit status.
-#  - fast_unwind_on_malloc=0: Qt and the system libraries have no frame pointers;
-#    only the unwinder reading their unwind tables gets past them (lsan.supp names those frames).
-#  - UBSan (a runtime of its own under GCC) prints to standard error whatever log_path
-#    says, so it aborts and ASan logs the abort (handle_abort=1); its log_path must
-#    still name the same files, since its late start-up sets the path of both runtimes.
-#  - GALLIUM_DRIVER=softpipe: that unwinder deadlocks on libgcc's lock once Mesa's
-#    llvmpipe has registered JIT code there; softpipe compiles nothing.
+# Every process of the suite (via TEST_INCLUDE_FILES) reports to sanitizer-logs/ for check_logs.sh.
+# Only the slow unwinder gets past Qt's frames (no frame pointers), and it deadlocks once llvmpipe
+# registered JIT code, hence softpipe. GCC's UBSan prints to stderr, so it aborts for ASan to log it.
 set(quillfen_sanitizer_logs ${CMAKE_BINARY_DIR}/sanitizer-logs)
 set(quillfen_log "log_path=${quillfen_sanitizer_logs}/report")
 set(quillfen_asan "${quillfen_log}:fast_unwind_on_malloc=0:detect_leaks=1:handle_abort=1")

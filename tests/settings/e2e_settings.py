@@ -1,17 +1,14 @@
-"""In a real window: add a row, set the time-out, export the list through the real
-save dialog, remove the rows, import the file back through the open dialog, leave
-with Back, and find the list and the settings in the store and, after a restart,
-on the grid. Loopback hosts only; no test run.   usage: e2e_settings.py QUILLFEN"""
-import json
-import os
-import sys
-
+"""In a real window: add a row, set the time-out, export the list through the real save
+dialog, remove the rows, import the file back through the open dialog, leave with Back,
+and find the list and the settings in the store and, after a restart, on the grid.
+Loopback hosts only; no test run.   usage: e2e_settings.py QUILLFEN"""
+import json, os, sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import window  # noqa: E402
 
 SEEDED = [("127.0.0.1", "3128"), ("localhost", "8080"), ("127.0.0.2", "1080")]
-EXPORTED = SEEDED + [("127.0.0.1", "3128")]  # after Add
-LIST = [{"host": h, "port": int(p)} for h, p in EXPORTED]
+ROWS = SEEDED + [("127.0.0.1", "3128")]  # after Add
+LIST = [{"host": h, "port": int(p)} for h, p in ROWS]
 
 
 def test(s):
@@ -19,7 +16,7 @@ def test(s):
     s.press("⚙ Settings")
     window.wait("the seeded rows", lambda: s.rows() == SEEDED)
     s.press("Add")
-    window.wait("the added row", lambda: s.rows() == EXPORTED)
+    window.wait("the added row", lambda: s.rows() == ROWS)
     s.type_into(s.find("text", "Time-out"), "20000")
 
     s.press("Export")
@@ -28,8 +25,7 @@ def test(s):
     window.wait("the enabled button", lambda: save.getState().contains(s.atspi.STATE_ENABLED))
     s.press(save)
     exported = os.path.join(s.work, "proxies.json")
-    window.wait("the exported file", lambda: os.path.exists(exported))
-    s.gone("dialog")
+    window.wait("the exported file", lambda: os.path.exists(exported) and s.find("dialog", gone=True))
     assert open(exported, "rb").read() == json.dumps(LIST, indent=4).encode(), "the file holds the list"
 
     for left in (3, 2, 1):
@@ -39,16 +35,15 @@ def test(s):
     item = s.find("label", "proxies.json", root=s.find("dialog", "Импорт списка прокси")).parent
     box = item.queryComponent().getExtents(0)  # screen coordinates; the window sits at 0,0
     s.xdotool("mousemove", str(box.x + box.width // 2), str(box.y + box.height // 2), "click", "--repeat", "2", "1")
-    s.gone("dialog")
-    window.wait("the imported rows", lambda: s.rows() == EXPORTED)
+    window.wait("the imported rows", lambda: s.rows() == ROWS and s.find("dialog", gone=True))
 
-    expected = {"savedProxies": json.dumps(LIST, separators=(",", ":")), "savedTargetUrl": "http://127.0.0.1:9/test.php",
-                "savedAvoidCache": "false", "savedTimeoutMs": "20000", "savedExpectedText": ""}
     s.press("Back")
-    window.wait("the saved settings", lambda: window.stored(s.conf) == expected)
+    window.wait("the saved settings", lambda: window.stored(s.conf) == {
+        "savedProxies": json.dumps(LIST, separators=(",", ":")), "savedTargetUrl": "http://127.0.0.1:9/test.php",
+        "savedAvoidCache": "false", "savedTimeoutMs": "20000", "savedExpectedText": ""})
     s.close_window()
     s.start()  # the store is read at start
-    window.wait("four cards after a restart", lambda: s.cards() == [f"{h}:{p}, unknown" for h, p in EXPORTED])
+    window.wait("four cards after a restart", lambda: s.cards() == [f"{h}:{p}, unknown" for h, p in ROWS])
     s.close_window()
 
 

@@ -1,8 +1,3 @@
 import QtQuick
 
-// A main document that cannot be compiled.
-Window {
-    title: "Quillfen"
-    visible: true
-    width: 400 +
-}
+Window { width: 400 + } // a main document that cannot be compiled
