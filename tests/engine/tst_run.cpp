@@ -123,15 +123,7 @@ private slots:
             settings.insert("targetUrl", url);
             QTest::newRow(qPrintable(name)) << settings << proxies << outcomes << sent;
         };
-        const quint16 tiny = tinyproxy->port(), p = peer("record-proxy", { "--body", "" });
-        const QString zh300 = QString(QChar(0x0436)).repeated(300); // 300 UTF-16 units, 600 UTF-8 bytes
-        // The preview cut at 300 characters, the port as its low 16 bits, entries without a host.
-        row("entries", target->url(),
-            { proxy(tiny), proxy(peer("record-proxy", { "--body", "\n" + zh300 + " " })), proxy(peer("record-proxy", { "--body", zh300 + "z" })),
-              proxy(p - 65536), proxy(p + 65536), proxy(QString::number(p)), proxy(double(p)), proxy("abc"), proxy(65536), proxy(closedPort()),
-              proxy(peer("silent")), proxy(p, ""), QVariantMap { { "port", p } }, QVariant("127.0.0.1"), QVariant(QVariantList { "127.0.0.1", p }) },
-            QStringList { "alive: " + hello, "alive: " + zh300, "alive: " + zh300 + "...", "alive: ", "alive: ", "alive: ", "alive: ", "dead: *",
-                          "dead: *", "dead: Connection to proxy refused", "timeout: Timeout" } + QStringList(4, "dns_fail: DNS fail"));
+        const quint16 tiny = tinyproxy->port();
         // Through tinyproxy: HTTP status, TLS with a self-signed certificate, redirects.
         row("404", target->url("/missing"), { proxy(tiny) }, { "dead: Error transferring " + target->url("/missing") + " - server replied: Not Found" });
         row("self-signed TLS", tlsTarget->url(), { proxy(tiny) }, { "alive: Quillfen test page" });
@@ -220,6 +212,15 @@ private slots:
         hostile("binary garbage", "garbage", {}, false, 1, 5000, "dead: Invalid HTTP response from the proxy");
         hostile("endless header lines", "endless-headers", {}, false, 1, 5000, "dead: HTTP header section too long");
         hostile("redirect loop", "redirect-loop", {}, false, 1, 5000, "dead: Too many redirects");
+        // The preview cut at 300 characters, the port as its low 16 bits, entries without a host. No peer starts after the closed port.
+        const QString zh300 = QString(QChar(0x0436)).repeated(300); // 300 UTF-16 units, 600 UTF-8 bytes
+        const quint16 p = peer("record-proxy", { "--body", "" }), b300 = peer("record-proxy", { "--body", "\n" + zh300 + " " }),
+                      b301 = peer("record-proxy", { "--body", zh300 + "z" }), quiet = peer("silent"), closed = closedPort();
+        row("entries", target->url(),
+            { proxy(tiny), proxy(b300), proxy(b301), proxy(p - 65536), proxy(p + 65536), proxy(QString::number(p)), proxy(double(p)), proxy("abc"),
+              proxy(65536), proxy(closed), proxy(quiet), proxy(p, ""), QVariantMap { { "port", p } }, QVariant("127.0.0.1"), QVariant(QVariantList { "127.0.0.1", p }) },
+            QStringList { "alive: " + hello, "alive: " + zh300, "alive: " + zh300 + "...", "alive: ", "alive: ", "alive: ", "alive: ", "dead: *",
+                          "dead: *", "dead: Connection to proxy refused", "timeout: Timeout" } + QStringList(4, "dns_fail: DNS fail"));
     }
     void outcomes()
     {
