@@ -36,6 +36,7 @@ public:
         QByteArrayList heads = (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).split('\0');
         return heads.mid(0, heads.size() - 1); // the peer ends each with a \0
     }
+    void clearRequests() const { QFile::remove(m_dir.filePath("requests")); }
 
 private:
     QTemporaryDir m_dir;

@@ -143,8 +143,8 @@ def serve(c):  # one request per connection; later bytes are read and dropped un
 
 
 def debian():  # tinyproxy with a throw-away configuration, or microsocks
-    for _ in range(1 if A.port else 5):  # a free port taken meanwhile: another
-        with socket.create_server(("127.0.0.1", A.port)) as s:
+    for _ in range(5):  # a free port taken meanwhile: another
+        with socket.create_server(("127.0.0.1", 0)) as s:
             port = s.getsockname()[1]
         with open(f"{TMP.name}/tinyproxy.conf", "w") as f:
             f.write(f"Port {port}\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\nMaxClients 200\nLogLevel Info\nDisableViaHeader Yes\n"
@@ -173,13 +173,13 @@ def quit(status=0):  # what SIGTERM, SIGINT, a closed standard input and --lifet
 
 parser = argparse.ArgumentParser(prog="quillfen-peer", description=__doc__)
 parser.add_argument("mode", choices=[*HTTP, *SOCKS, "tinyproxy", "microsocks"])
-for option, kind, default in (("--port", int, 0), ("--count", int, 1), ("--lifetime", float, 600), ("--size", int, 8 << 30),
-                              ("--body", os.fsencode, None), ("--body-file", str, None), ("--location", os.fsencode, b"/test.php"),
+for option, kind, default in (("--count", int, 1), ("--lifetime", float, 600), ("--size", int, 8 << 30),
+                              ("--body", os.fsencode, None), ("--location", os.fsencode, b"/test.php"),
                               ("--record", str, None), ("--user", str, ""), ("--password", str, ""), ("--connect-port", str, [])):
     parser.add_argument(option, type=kind, default=default, action="append" if default == [] else "store")
 parser.add_argument("--tls", action="store_true")
 A = parser.parse_args()
-BODY = open(A.body_file, "rb").read() if A.body_file else BODIES.get(A.mode) if A.body is None else A.body
+BODY = BODIES.get(A.mode) if A.body is None else A.body
 TMP, CHILD, TLS, events = tempfile.TemporaryDirectory(), None, None, selectors.DefaultSelector()
 for sig in (signal.SIGTERM, signal.SIGINT):
     signal.signal(sig, lambda *_: quit())
@@ -194,7 +194,7 @@ else:
                         "-subj", "/CN=localhost", "-keyout", f"{TMP.name}/key.pem", "-out", f"{TMP.name}/cert.pem"], check=True, capture_output=True)
         TLS = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         TLS.load_cert_chain(f"{TMP.name}/cert.pem", f"{TMP.name}/key.pem")
-    servers = [socket.create_server(("127.0.0.1", A.port if A.count == 1 else 0)) for _ in range(A.count)]
+    servers = [socket.create_server(("127.0.0.1", 0)) for _ in range(A.count)]
     for s in servers:
         events.register(s, selectors.EVENT_READ, lambda s=s: threading.Thread(target=serve, args=(s.accept()[0],), daemon=True).start())
     print(*(s.getsockname()[1] for s in servers), flush=True)
