@@ -4,7 +4,7 @@ import ctypes, json, os, shutil, socket, subprocess, sys, tempfile, time
 
 
 def store_text(proxies, target="http://127.0.0.1:9/test.php", timeout_ms=15000, avoid_cache="true"):
-    """A ProxyConfig group holding a list of (host, port), quoted as the store writes it."""
+    """A store: a list of (host, port) and the settings, quoted as the program writes them."""
     quoted = lambda text: '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
     listed = json.dumps([{"host": h, "port": p} for h, p in proxies], separators=(",", ":"))
     return (f"[ProxyConfig]\nsavedProxies={quoted(listed)}\nsavedTargetUrl={quoted(target)}\n"
@@ -12,13 +12,11 @@ def store_text(proxies, target="http://127.0.0.1:9/test.php", timeout_ms=15000, 
 
 
 def stored(conf):
-    """The keys of a settings file, quoted values decoded."""
     pairs = [line.partition("=")[::2] for line in open(conf, encoding="utf-8").read().splitlines()[1:]]
     return {k: v[1:-1].replace('\\"', '"').replace("\\\\", "\\") if v[:1] == '"' else v for k, v in pairs}
 
 
 def wait(what, check, seconds=30):
-    """check()'s first true value; a check that cannot read the busy window is tried again."""
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         try:
@@ -26,14 +24,13 @@ def wait(what, check, seconds=30):
                 return value
         except AssertionError:
             raise
-        except Exception:
+        except Exception:  # the busy window could not be read: again
             pass
         time.sleep(0.2)
     raise AssertionError("timed out waiting for " + what)
 
 
 class Session:
-
     def __init__(self, app, store, shots=None, env=None):
         self.app, self.procs, self.sockets, self.program = app, [], [], None
         self.work = tempfile.mkdtemp(prefix="quillfen-e2e-")
@@ -83,8 +80,7 @@ class Session:
         self.sockets[-1].bind(("127.0.0.1", 0)) if not listen else None
         return self.sockets[-1].getsockname()[1]
 
-    def serve(self, cmd):
-        """cmd(port) started on a fresh loopback port; returns the port once it takes connections."""
+    def serve(self, cmd):  # cmd(port) on a fresh loopback port; the port once it takes connections
         port = self.port()
         self.sockets.pop().close()
         self.spawn(cmd(port))
@@ -109,8 +105,7 @@ class Session:
         return next((w for app in self.atspi.Registry.getDesktop(0) if app for w in app
                      if w and w.getRoleName() == "frame" and w.name == "Quillfen"), None)
 
-    def start(self, seconds=60):
-        """Starts Quillfen and waits for the grid page."""
+    def start(self, seconds=60):  # until the grid page shows
         for attempt in range(3):  # now and then a fresh Xvfb refuses a client: try again
             with open(self.log_path, "a") as log:
                 offset = log.tell()
@@ -122,7 +117,6 @@ class Session:
                 if attempt == 2 or "could not connect to display" not in open(self.log_path).read()[offset:]:
                     raise
                 os.truncate(self.log_path, offset)  # that start's messages tell of no fault in the program
-
 
     def close_window(self):
         """Sends WM_DELETE_WINDOW, as a window manager's close button does, and expects exit status 0."""
@@ -147,21 +141,20 @@ class Session:
         top = root or self.frame
         top.queryComponent().getExtents(0)  # a busy window raises here rather than look empty
         found, todo = [], [top]
+        matches = name if callable(name) else lambda text: name in (None, text)
         while todo:
             node = todo.pop(0)
             try:
                 if node != top and not node.getState().contains(self.atspi.STATE_SHOWING):
                     continue
                 todo += [k for k in (node.getChildAtIndex(i) for i in range(node.childCount)) if k]
-                if role in (None, node.getRoleName()) and (name is None or (
-                        name(node.name or "") if callable(name) else node.name == name)):
+                if role in (None, node.getRoleName()) and matches(node.name or ""):
                     found.append(node)
             except Exception:  # gone while being read
                 pass
         return found
 
-    def find(self, role=None, name=None, seconds=30, root=None, gone=False):
-        """The first such object, or (gone) once there is none."""
+    def find(self, role=None, name=None, seconds=30, root=None, gone=False):  # the first, or (gone) none
         found = lambda: (self.all(role, name, root) or [None])[0]
         return wait(f"{role} {name!r}" + " to go" * gone, (lambda: not found()) if gone else found, seconds)
 
@@ -181,8 +174,7 @@ class Session:
 
     text = staticmethod(lambda node: node.queryText().getText(0, -1))
 
-    def type_into(self, node, text):
-        """Focuses a field, replaces its text by typing, and leaves it with Tab."""
+    def type_into(self, node, text):  # replaces a field's text by typing and leaves it with Tab
         node.queryComponent().grabFocus()
         self.xdotool("key", "ctrl+a", "BackSpace")
         self.xdotool("type", "--delay", "30", text)
@@ -212,15 +204,15 @@ class Session:
 def run(test, *args, **kw):
     """test(session) in a fresh Session: exit status 0 pass, 1 fail, 77 skip."""
     if not all(map(shutil.which, ("Xvfb", "dbus-daemon", "import", "xdotool"))):
-        print("SKIP: Xvfb, dbus-daemon, xdotool or ImageMagick is missing")
-        return 77
+        return print("SKIP: Xvfb, dbus-daemon, xdotool or ImageMagick is missing") or 77
     session = Session(*args, **kw)
     try:
         test(session)
     except Exception as error:
         print(f"FAIL: {type(error).__name__}: {error}")
-        session.close(failed=True)
-        return 1
-    session.close(failed=False)
-    print("PASS")
-    return 0
+        return session.close(failed=True) or 1
+    return session.close(failed=False) or print("PASS") or 0
+
+
+def main(test, store):  # a script's: argv is QUILLFEN [SCREENSHOT_DIR]
+    sys.exit(run(test, sys.argv[1], store, *sys.argv[2:3]))
