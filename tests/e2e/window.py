@@ -1,10 +1,9 @@
-"""The real program in a real window on Xvfb, a throw-away store and private buses, read
-through the accessibility bus as a screen reader reads it; loopback peers on demand."""
+"""The real program on Xvfb with a throw-away store and private buses, read as a screen reader does."""
 import ctypes, json, os, shutil, socket, subprocess, sys, tempfile, time
 
 
 def store_text(proxies, target="http://127.0.0.1:9/test.php", timeout_ms=15000, avoid_cache="true"):
-    """A store: a list of (host, port) and the settings, quoted as the program writes them."""
+    # a list of (host, port) and the settings, quoted as the program writes them
     quoted = lambda text: '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
     listed = json.dumps([{"host": h, "port": p} for h, p in proxies], separators=(",", ":"))
     return (f"[ProxyConfig]\nsavedProxies={quoted(listed)}\nsavedTargetUrl={quoted(target)}\n"
@@ -63,8 +62,7 @@ class Session:
     def write_store(self, text):
         open(self.conf, "w", encoding="utf-8").write(text)
 
-    def spawn(self, cmd):
-        """Starts a helper; when cmd names a pipe as "{fd}", returns the line written there."""
+    def spawn(self, cmd):  # a helper; when cmd names a pipe as "{fd}", the line written there
         read, write = os.pipe()
         self.procs.append(subprocess.Popen([c.replace("{fd}", str(write)) for c in cmd], env=self.env,
                                            pass_fds=[write], stdout=subprocess.DEVNULL, stderr=self.errors))
@@ -74,8 +72,7 @@ class Session:
         assert line, f"{cmd[0]} did not start"
         return line
 
-    def port(self, listen=False):
-        """A loopback port that never answers (listening, never accepting), or else one that refuses."""
+    def port(self, listen=False):  # a loopback port that never answers (listen), or else refuses
         self.sockets.append(socket.create_server(("127.0.0.1", 0)) if listen else socket.socket())
         self.sockets[-1].bind(("127.0.0.1", 0)) if not listen else None
         return self.sockets[-1].getsockname()[1]
@@ -87,8 +84,7 @@ class Session:
         wait(f"a peer on port {port}", lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0)
         return port
 
-    def target(self):
-        """python3's http.server with a page test.php (its requests go to helpers.log); its URL."""
+    def target(self):  # http.server's page test.php (requests logged to helpers.log)
         open(os.path.join(self.work, "test.php"), "w").write("Quillfen test page: OK")
         port = self.serve(lambda p: [sys.executable, "-m", "http.server", "-b", "127.0.0.1", "-d", self.work, str(p)])
         return f"http://127.0.0.1:{port}/test.php"
@@ -118,8 +114,7 @@ class Session:
                     raise
                 os.truncate(self.log_path, offset)  # that start's messages tell of no fault in the program
 
-    def close_window(self):
-        """Sends WM_DELETE_WINDOW, as a window manager's close button does, and expects exit status 0."""
+    def close_window(self):  # WM_DELETE_WINDOW, as a window manager's close button sends; then exit status 0
         wid = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Quillfen$"], env=self.env,
                              capture_output=True, text=True).stdout.split()
         x = ctypes.CDLL("libX11.so.6")
@@ -136,8 +131,7 @@ class Session:
         status = self.program.wait(120)
         assert status == 0, f"Quillfen ended with status {status} once its window was closed"
 
-    def all(self, role=None, name=None, root=None):
-        """Showing objects below root (the window) of that role and name (or name test)."""
+    def all(self, role=None, name=None, root=None):  # showing objects of that role and name (or name test)
         top = root or self.frame
         top.queryComponent().getExtents(0)  # a busy window raises here rather than look empty
         found, todo = [], [top]
@@ -158,8 +152,7 @@ class Session:
         found = lambda: (self.all(role, name, root) or [None])[0]
         return wait(f"{role} {name!r}" + " to go" * gone, (lambda: not found()) if gone else found, seconds)
 
-    def press(self, button):
-        """Focus through "SetFocus", then Space: Qt 6.4's "Press" action reports success and does nothing."""
+    def press(self, button):  # "SetFocus", then Space: Qt 6.4's "Press" action reports success and does nothing
         node = self.find("push button", button) if isinstance(button, str) else button
         action = node.queryAction()
         action.doAction([action.getName(i) for i in range(action.nActions)].index("SetFocus"))
@@ -173,6 +166,11 @@ class Session:
         return list(zip(*[[self.text(n) for n in self.all("text", k)] for k in ("Host", "Port")]))
 
     text = staticmethod(lambda node: node.queryText().getText(0, -1))
+
+    def remove_rows(self, left=0):  # on the settings page, one "Remove" at a time
+        while (rows := len(self.rows())) > left:
+            self.press("Remove")
+            wait(f"{rows - 1} rows", lambda: len(self.rows()) == rows - 1)
 
     def type_into(self, node, text):  # replaces a field's text by typing and leaves it with Tab
         node.queryComponent().grabFocus()
@@ -201,8 +199,7 @@ class Session:
         print(f"kept: {self.work}; logs and failure.png in {self.shots}") if failed else shutil.rmtree(self.work)
 
 
-def run(test, *args, **kw):
-    """test(session) in a fresh Session: exit status 0 pass, 1 fail, 77 skip."""
+def run(test, *args, **kw):  # test(session) in a fresh Session: 0 pass, 1 fail, 77 skip
     if not all(map(shutil.which, ("Xvfb", "dbus-daemon", "import", "xdotool"))):
         return print("SKIP: Xvfb, dbus-daemon, xdotool or ImageMagick is missing") or 77
     session = Session(*args, **kw)

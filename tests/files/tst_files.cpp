@@ -14,27 +14,20 @@ namespace {
 // Every message while alive: a case demands exactly the lines it expects, which
 // name the file and never hold the text (and so the credentials) written.
 QStringList s_log;
+void keep(QtMsgType, const QMessageLogContext &, const QString &message) { s_log << message; }
 struct LogCapture
 {
-    QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) {
-        s_log << m;
-    });
+    QtMessageHandler previous = qInstallMessageHandler(keep);
     LogCapture() { s_log.clear(); }
     ~LogCapture() { qInstallMessageHandler(previous); }
 };
 
 QStringList failed(const char *what, const QString &path)
-{
-    return { QStringLiteral("Не удалось %1 файл: \"%2\"").arg(QString::fromUtf8(what), path) };
-}
-
+{ return { QStringLiteral("Не удалось %1 файл: \"%2\"").arg(QString::fromUtf8(what), path) }; }
 bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList entries(const QString &dir) { return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden); }
+{ QFile file(path); return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size(); }
+QStringList entries(const QString &dir)
+{ return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden); }
 
 // An entry as "type host port user password", the way the tables spell it.
 QStringList spelled(const QList<ProxyAddress> &entries)
@@ -47,8 +40,6 @@ QStringList spelled(const QList<ProxyAddress> &entries)
 
 } // namespace
 
-Q_DECLARE_METATYPE(ProxyAddress)
-
 class FilesTest : public QObject
 {
     Q_OBJECT
@@ -57,11 +48,9 @@ class FilesTest : public QObject
     QTemporaryDir m_dir;
 
 private slots:
-    // A save writes UTF-8 without a mark under the decoded name (the file dialog hands
-    // over URLs, encoded or not) and reads back the same; with credentials the file is
-    // its owner's alone, also over an older one others could read. A failed save says
-    // so, names the file in the log and leaves what was there; a file-size limit (which
-    // binds root too) fails the write itself, as a full disk would.
+    // A save writes UTF-8 without a mark under the decoded name (the dialog hands over URLs, encoded or not);
+    // with credentials the file is its owner's alone, also over an older readable one. A failed save names the
+    // file in the log and leaves what was there; a file-size limit (binding root too) fails as a full disk would.
     void save_data()
     {
         QTest::addColumn<QString>("name"); // in a folder holding "old файл" (others may read it) and "adir"
