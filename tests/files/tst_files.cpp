@@ -120,9 +120,8 @@ private slots:
                                              << QString(16383, u'x') + QStringLiteral("\uFFFDyz");
         QTest::newRow("32 MiB") << "a" << QByteArray(32 << 20, '\0') << QString(32 << 20, QChar(0));
         QTest::newRow("32 MiB and a byte") << "a" << QByteArray((32 << 20) + 1, '\0') << QString();
-        QTest::newRow("endless device") << "/dev/zero" << QByteArray() << QString();
-        QTest::newRow("missing file") << "нет такого.json" << QByteArray() << QString();
-        QTest::newRow("no name") << "" << QByteArray() << QString();
+        for (const char *name : { "/dev/zero", "нет такого.json", "" }) // an endless device, a missing file, no name
+            QTest::newRow(*name ? name : "no name") << name << QByteArray() << QString();
     }
 
     void read()
@@ -165,12 +164,10 @@ private slots:
             << "proxy.example:8080\n[::1]:1080\nhttp://h:1\nSOCKS4://h:2\nsocks5h://h:4/\n"
                "socks5://us%40er:p%3Ass%2fw@h:1\nhttp://u@h:2\nh:3:user:pa:ss\nsocks4://:pw@h:4"
             << QStringList { "http proxy.example 8080  ", "http ::1 1080  ", "http h 1  ", "socks4 h 2  ", "socks5 h 4  ",
-                             "socks5 h 1 us@er p:ss/w", "http h 2 u ", "http h 3 user pa:ss", "socks4 h 4  pw" }
-            << 0;
+                             "socks5 h 1 us@er p:ss/w", "http h 2 u ", "http h 3 user pa:ss", "socks4 h 4  pw" } << 0;
         QTest::newRow("blank, comments, BOM, CR, white space")
             << "\xef\xbb\xbf\ufeff 127.0.0.1:3128 \r\n\r\n# note\n   \t\n  #x:1\r" << QStringList { "http 127.0.0.1 3128  " } << 0;
-        QTest::newRow("duplicates kept once, first time")
-            << "h:1\nh:1\nhttp://h:1\nsocks5://h:1\nh:1:u:a\nh:1:u:b"
+        QTest::newRow("duplicates kept once, first time") << "h:1\nh:1\nhttp://h:1\nsocks5://h:1\nh:1:u:a\nh:1:u:b"
             << QStringList { "http h 1  ", "socks5 h 1  ", "http h 1 u a" } << 0;
         QTest::newRow("lines that do not read")
             << "h\nh:\n:80\nh:0\nh:65536\nh:8o\nh :1\nhttps://h:1\n://h:1\nsocks5://h\nsocks5://h:1:u:p\nh:1:u\n"
