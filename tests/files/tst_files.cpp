@@ -11,8 +11,7 @@
 
 namespace {
 
-// Every message while alive: a case demands exactly the lines it expects, which
-// name the file and never hold the text (and so the credentials) written.
+// Every message while alive: a case demands exactly its lines, naming the file and never the text (credentials).
 QStringList s_log;
 void keep(QtMsgType, const QMessageLogContext &, const QString &message) { s_log << message; }
 struct LogCapture
