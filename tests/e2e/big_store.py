@@ -1,8 +1,5 @@
-"""A stored list of 100,000 loopback proxies in the real window: the grid shows it,
-"⚙ Settings" opens it with the stored time-out, "Back" saves, and after the window is
-closed the stored list is byte for byte what was seeded. No test run.
-usage: big_store.py QUILLFEN SCREENSHOT_DIR"""
-import sys
+"""A stored list of 100,000 loopback proxies: the grid shows it, "⚙ Settings" opens it with the
+stored time-out, "Back" saves, and once the window is closed the store holds the list as seeded."""
 import window
 
 SLOW = 300  # seconds: loading and saving the list in script takes long under the sanitizers
@@ -26,5 +23,5 @@ def test(s):
 
 
 if __name__ == "__main__":
-    proxies = [(f"127.0.0.{1 + i // 20000}", 10000 + i % 20000) for i in range(100000)]
-    sys.exit(window.run(test, sys.argv[1], window.store_text(proxies, timeout_ms=1000), shots=sys.argv[2]))
+    window.main(test, window.store_text([(f"127.0.0.{1 + i // 20000}", 10000 + i % 20000) for i in range(100000)],
+                                        timeout_ms=1000))

@@ -1,10 +1,8 @@
-"""A run read the way a screen reader reads it, against loopback peers: tinyproxy in
-front of a local page, a refused port, a silent listener and an empty host name. The
-cards show the real outcomes and the strip their counts; Stop, or a run cancelled on
-the settings page, leaves no run going; "Copy working" then "Paste" into an emptied
-list gives back the alive proxies; nothing is saved on exit.
-usage: run_glance.py QUILLFEN SCREENSHOT_DIR"""
-import re, sys
+"""A run against loopback peers (tinyproxy before a local page, a refused port, a silent
+listener, an empty host): the cards and the strip show the outcomes; Stop, or a run cancelled
+on the settings page, leaves no run going; "Copy working" then "Paste" into an emptied list
+gives back the alive proxies; nothing is saved on exit."""
+import re
 import window
 
 
@@ -30,7 +28,7 @@ def test(s):
     alive = [("127.0.0.1", str(s.tinyproxy())) for _ in range(2)]
     expected = {f"127.0.0.1:{refused}": "dead", ":".join(alive[0]): "alive", f"127.0.0.1:{silent}": "timeout",
                 ":".join(alive[1]): "alive", ":3128": "dns_fail"}
-    s.write_store(window.store_text([(k.split(":")[0], int(k.split(":")[1])) for k in expected], target, 2000))
+    s.write_store(window.store_text([(h, int(p)) for h, p in map(lambda k: k.split(":"), expected)], target, 2000))
     seeded = window.stored(s.conf)["savedProxies"]
     s.start()
     assert s.cards() == [k + ", unknown" for k in expected], s.cards()  # never a run on other proxies
@@ -48,9 +46,7 @@ def test(s):
 
     s.press("⚙ Settings")
     s.press("Copy working")
-    while rows := len(s.rows()):
-        s.press("Remove")
-        window.wait("a row removed", lambda: len(s.rows()) < rows)
+    s.remove_rows()
     s.press("Paste")
     window.wait("the pasted rows", lambda: sorted(s.rows()) == sorted(alive))
     s.shot("pasted.png")
@@ -59,4 +55,4 @@ def test(s):
 
 
 if __name__ == "__main__":
-    sys.exit(window.run(test, sys.argv[1], "", shots=sys.argv[2]))
+    window.main(test, "")

@@ -1,10 +1,9 @@
-"""The real program in a real window on Xvfb, a throw-away store and private buses, read
-through the accessibility bus as a screen reader reads it; loopback peers on demand."""
+"""The real program on Xvfb with a throw-away store and private buses, read as a screen reader does."""
 import ctypes, json, os, shutil, socket, subprocess, sys, tempfile, time
 
 
 def store_text(proxies, target="http://127.0.0.1:9/test.php", timeout_ms=15000, avoid_cache="true"):
-    """A ProxyConfig group holding a list of (host, port), quoted as the store writes it."""
+    # a list of (host, port) and the settings, quoted as the program writes them
     quoted = lambda text: '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
     listed = json.dumps([{"host": h, "port": p} for h, p in proxies], separators=(",", ":"))
     return (f"[ProxyConfig]\nsavedProxies={quoted(listed)}\nsavedTargetUrl={quoted(target)}\n"
@@ -12,13 +11,11 @@ def store_text(proxies, target="http://127.0.0.1:9/test.php", timeout_ms=15000, 
 
 
 def stored(conf):
-    """The keys of a settings file, quoted values decoded."""
     pairs = [line.partition("=")[::2] for line in open(conf, encoding="utf-8").read().splitlines()[1:]]
     return {k: v[1:-1].replace('\\"', '"').replace("\\\\", "\\") if v[:1] == '"' else v for k, v in pairs}
 
 
 def wait(what, check, seconds=30):
-    """check()'s first true value; a check that cannot read the busy window is tried again."""
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         try:
@@ -26,14 +23,13 @@ def wait(what, check, seconds=30):
                 return value
         except AssertionError:
             raise
-        except Exception:
+        except Exception:  # the busy window could not be read: again
             pass
         time.sleep(0.2)
     raise AssertionError("timed out waiting for " + what)
 
 
 class Session:
-
     def __init__(self, app, store, shots=None, env=None):
         self.app, self.procs, self.sockets, self.program = app, [], [], None
         self.work = tempfile.mkdtemp(prefix="quillfen-e2e-")
@@ -66,8 +62,7 @@ class Session:
     def write_store(self, text):
         open(self.conf, "w", encoding="utf-8").write(text)
 
-    def spawn(self, cmd):
-        """Starts a helper; when cmd names a pipe as "{fd}", returns the line written there."""
+    def spawn(self, cmd):  # a helper; when cmd names a pipe as "{fd}", the line written there
         read, write = os.pipe()
         self.procs.append(subprocess.Popen([c.replace("{fd}", str(write)) for c in cmd], env=self.env,
                                            pass_fds=[write], stdout=subprocess.DEVNULL, stderr=self.errors))
@@ -77,22 +72,19 @@ class Session:
         assert line, f"{cmd[0]} did not start"
         return line
 
-    def port(self, listen=False):
-        """A loopback port that never answers (listening, never accepting), or else one that refuses."""
+    def port(self, listen=False):  # a loopback port that never answers (listen), or else refuses
         self.sockets.append(socket.create_server(("127.0.0.1", 0)) if listen else socket.socket())
         self.sockets[-1].bind(("127.0.0.1", 0)) if not listen else None
         return self.sockets[-1].getsockname()[1]
 
-    def serve(self, cmd):
-        """cmd(port) started on a fresh loopback port; returns the port once it takes connections."""
+    def serve(self, cmd):  # cmd(port) on a fresh loopback port; the port once it takes connections
         port = self.port()
         self.sockets.pop().close()
         self.spawn(cmd(port))
         wait(f"a peer on port {port}", lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0)
         return port
 
-    def target(self):
-        """python3's http.server with a page test.php (its requests go to helpers.log); its URL."""
+    def target(self):  # http.server's page test.php (requests logged to helpers.log)
         open(os.path.join(self.work, "test.php"), "w").write("Quillfen test page: OK")
         port = self.serve(lambda p: [sys.executable, "-m", "http.server", "-b", "127.0.0.1", "-d", self.work, str(p)])
         return f"http://127.0.0.1:{port}/test.php"
@@ -109,8 +101,7 @@ class Session:
         return next((w for app in self.atspi.Registry.getDesktop(0) if app for w in app
                      if w and w.getRoleName() == "frame" and w.name == "Quillfen"), None)
 
-    def start(self, seconds=60):
-        """Starts Quillfen and waits for the grid page."""
+    def start(self, seconds=60):  # until the grid page shows
         for attempt in range(3):  # now and then a fresh Xvfb refuses a client: try again
             with open(self.log_path, "a") as log:
                 offset = log.tell()
@@ -123,9 +114,7 @@ class Session:
                     raise
                 os.truncate(self.log_path, offset)  # that start's messages tell of no fault in the program
 
-
-    def close_window(self):
-        """Sends WM_DELETE_WINDOW, as a window manager's close button does, and expects exit status 0."""
+    def close_window(self):  # WM_DELETE_WINDOW, as a window manager's close button sends; then exit status 0
         wid = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Quillfen$"], env=self.env,
                              capture_output=True, text=True).stdout.split()
         x = ctypes.CDLL("libX11.so.6")
@@ -142,31 +131,28 @@ class Session:
         status = self.program.wait(120)
         assert status == 0, f"Quillfen ended with status {status} once its window was closed"
 
-    def all(self, role=None, name=None, root=None):
-        """Showing objects below root (the window) of that role and name (or name test)."""
+    def all(self, role=None, name=None, root=None):  # showing objects of that role and name (or name test)
         top = root or self.frame
         top.queryComponent().getExtents(0)  # a busy window raises here rather than look empty
         found, todo = [], [top]
+        matches = name if callable(name) else lambda text: name in (None, text)
         while todo:
             node = todo.pop(0)
             try:
                 if node != top and not node.getState().contains(self.atspi.STATE_SHOWING):
                     continue
                 todo += [k for k in (node.getChildAtIndex(i) for i in range(node.childCount)) if k]
-                if role in (None, node.getRoleName()) and (name is None or (
-                        name(node.name or "") if callable(name) else node.name == name)):
+                if role in (None, node.getRoleName()) and matches(node.name or ""):
                     found.append(node)
             except Exception:  # gone while being read
                 pass
         return found
 
-    def find(self, role=None, name=None, seconds=30, root=None, gone=False):
-        """The first such object, or (gone) once there is none."""
+    def find(self, role=None, name=None, seconds=30, root=None, gone=False):  # the first, or (gone) none
         found = lambda: (self.all(role, name, root) or [None])[0]
         return wait(f"{role} {name!r}" + " to go" * gone, (lambda: not found()) if gone else found, seconds)
 
-    def press(self, button):
-        """Focus through "SetFocus", then Space: Qt 6.4's "Press" action reports success and does nothing."""
+    def press(self, button):  # "SetFocus", then Space: Qt 6.4's "Press" action reports success and does nothing
         node = self.find("push button", button) if isinstance(button, str) else button
         action = node.queryAction()
         action.doAction([action.getName(i) for i in range(action.nActions)].index("SetFocus"))
@@ -181,8 +167,12 @@ class Session:
 
     text = staticmethod(lambda node: node.queryText().getText(0, -1))
 
-    def type_into(self, node, text):
-        """Focuses a field, replaces its text by typing, and leaves it with Tab."""
+    def remove_rows(self, left=0):  # on the settings page, one "Remove" at a time
+        while (rows := len(self.rows())) > left:
+            self.press("Remove")
+            wait(f"{rows - 1} rows", lambda: len(self.rows()) == rows - 1)
+
+    def type_into(self, node, text):  # replaces a field's text by typing and leaves it with Tab
         node.queryComponent().grabFocus()
         self.xdotool("key", "ctrl+a", "BackSpace")
         self.xdotool("type", "--delay", "30", text)
@@ -209,18 +199,17 @@ class Session:
         print(f"kept: {self.work}; logs and failure.png in {self.shots}") if failed else shutil.rmtree(self.work)
 
 
-def run(test, *args, **kw):
-    """test(session) in a fresh Session: exit status 0 pass, 1 fail, 77 skip."""
+def run(test, *args, **kw):  # test(session) in a fresh Session: 0 pass, 1 fail, 77 skip
     if not all(map(shutil.which, ("Xvfb", "dbus-daemon", "import", "xdotool"))):
-        print("SKIP: Xvfb, dbus-daemon, xdotool or ImageMagick is missing")
-        return 77
+        return print("SKIP: Xvfb, dbus-daemon, xdotool or ImageMagick is missing") or 77
     session = Session(*args, **kw)
     try:
         test(session)
     except Exception as error:
         print(f"FAIL: {type(error).__name__}: {error}")
-        session.close(failed=True)
-        return 1
-    session.close(failed=False)
-    print("PASS")
-    return 0
+        return session.close(failed=True) or 1
+    return session.close(failed=False) or print("PASS") or 0
+
+
+def main(test, store):  # a script's: argv is QUILLFEN [SCREENSHOT_DIR]
+    sys.exit(run(test, sys.argv[1], store, *sys.argv[2:3]))

@@ -11,39 +11,22 @@
 
 namespace {
 
-// Every message while alive: a case demands exactly the lines it expects, which
-// name the file and never hold the text (and so the credentials) written.
+// Every message while alive: a case demands exactly its lines, naming the file and never the text (credentials).
 QStringList s_log;
+void keep(QtMsgType, const QMessageLogContext &, const QString &message) { s_log << message; }
 struct LogCapture
 {
-    QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) {
-        s_log << m;
-    });
+    QtMessageHandler previous = qInstallMessageHandler(keep);
     LogCapture() { s_log.clear(); }
     ~LogCapture() { qInstallMessageHandler(previous); }
 };
 
 QStringList failed(const char *what, const QString &path)
-{
-    return { QStringLiteral("Не удалось %1 файл: \"%2\"").arg(QString::fromUtf8(what), path) };
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
+{ return { QStringLiteral("Не удалось %1 файл: \"%2\"").arg(QString::fromUtf8(what), path) }; }
 bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
+{ QFile file(path); return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size(); }
 QStringList entries(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-}
+{ return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden); }
 
 // An entry as "type host port user password", the way the tables spell it.
 QStringList spelled(const QList<ProxyAddress> &entries)
@@ -56,8 +39,6 @@ QStringList spelled(const QList<ProxyAddress> &entries)
 
 } // namespace
 
-Q_DECLARE_METATYPE(ProxyAddress)
-
 class FilesTest : public QObject
 {
     Q_OBJECT
@@ -66,11 +47,9 @@ class FilesTest : public QObject
     QTemporaryDir m_dir;
 
 private slots:
-    // A save writes UTF-8 without a mark under the decoded name (the file dialog hands
-    // over URLs, encoded or not) and reads back the same; with credentials the file is
-    // its owner's alone, also over an older one others could read. A failed save says
-    // so, names the file in the log and leaves what was there; a file-size limit (which
-    // binds root too) fails the write itself, as a full disk would.
+    // A save writes UTF-8 without a mark under the decoded name (the dialog hands over URLs, encoded or not);
+    // with credentials the file is its owner's alone, also over an older readable one. A failed save names the
+    // file in the log and leaves what was there; a file-size limit (binding root too) fails as a full disk would.
     void save_data()
     {
         QTest::addColumn<QString>("name"); // in a folder holding "old файл" (others may read it) and "adir"
@@ -103,11 +82,8 @@ private slots:
         const auto handler = std::signal(SIGXFSZ, SIG_IGN);
         rlimit small { qMin(limit, unlimited.rlim_cur), unlimited.rlim_max };
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        bool result = !saved;
-        {
-            LogCapture log;
-            result = m_proxyTest.saveToFile(argument, text, form != 0);
-        }
+        LogCapture log;
+        const bool result = m_proxyTest.saveToFile(argument, text, form != 0);
         setrlimit(RLIMIT_FSIZE, &unlimited);
         std::signal(SIGXFSZ, handler);
         QCOMPARE(result, saved);
@@ -117,15 +93,16 @@ private slots:
             expected << name;
         QCOMPARE(entries(dir.path()), expected);
         QCOMPARE(entries(dir.filePath("adir")), QStringList());
-        QCOMPARE(contents(dir.filePath(saved ? name : "old файл")), saved ? text.toUtf8() : QByteArray("keep"));
+        QFile file(dir.filePath(saved ? name : "old файл"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), saved ? text.toUtf8() : QByteArray("keep"));
         if (saved)
             QCOMPARE(m_proxyTest.loadFromFile(argument), text);
         if (form && saved)
             QCOMPARE(QFile::permissions(path) & (others | QFile::WriteGroup | QFile::WriteOther), QFileDevice::Permissions());
     }
 
-    // A leading byte-order mark chooses the encoding and every CR goes; a file
-    // over 32 MiB (a list never comes near) or an endless device is unreadable.
+    // A leading byte-order mark chooses the encoding and every CR goes; over 32 MiB (no list comes near) is unreadable.
     void read_data()
     {
         QTest::addColumn<QString>("name"); // in the case's folder, or absolute
@@ -137,15 +114,13 @@ private slots:
         QTest::newRow("UTF-32LE mark") << "a" << QByteArray("\xFF\xFE\0\0[\0\0\0", 8) << QStringLiteral("[");
         // U+0D15 before a line feed holds the bytes 0D 0A in UTF-16LE.
         QTest::newRow("UTF-16LE, 0D 0A inside") << "a" << QByteArray("\xFF\xFE\x15\x0D\x0A\0", 6) << QStringLiteral("\u0D15\n");
-        // Qt's text stream decodes 16 KiB at a time and lost the "y" after a
-        // malformed byte that ended the first piece.
+        // Qt's text stream decodes 16 KiB at a time and lost the "y" after a malformed byte ending the first piece.
         QTest::newRow("malformed at 16 KiB") << "a" << QByteArray(16383, 'x') + "\xEAyz"
                                              << QString(16383, u'x') + QStringLiteral("\uFFFDyz");
         QTest::newRow("32 MiB") << "a" << QByteArray(32 << 20, '\0') << QString(32 << 20, QChar(0));
         QTest::newRow("32 MiB and a byte") << "a" << QByteArray((32 << 20) + 1, '\0') << QString();
-        QTest::newRow("endless device") << "/dev/zero" << QByteArray() << QString();
-        QTest::newRow("missing file") << "нет такого.json" << QByteArray() << QString();
-        QTest::newRow("no name") << "" << QByteArray() << QString();
+        for (const char *name : { "/dev/zero", "нет такого.json", "" }) // an endless device, a missing file, no name
+            QTest::newRow(*name ? name : "no name") << name << QByteArray() << QString();
     }
 
     void read()
@@ -184,17 +159,14 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<int>("skipped");
-
         QTest::newRow("every form")
             << "proxy.example:8080\n[::1]:1080\nhttp://h:1\nSOCKS4://h:2\nsocks5h://h:4/\n"
                "socks5://us%40er:p%3Ass%2fw@h:1\nhttp://u@h:2\nh:3:user:pa:ss\nsocks4://:pw@h:4"
             << QStringList { "http proxy.example 8080  ", "http ::1 1080  ", "http h 1  ", "socks4 h 2  ", "socks5 h 4  ",
-                             "socks5 h 1 us@er p:ss/w", "http h 2 u ", "http h 3 user pa:ss", "socks4 h 4  pw" }
-            << 0;
+                             "socks5 h 1 us@er p:ss/w", "http h 2 u ", "http h 3 user pa:ss", "socks4 h 4  pw" } << 0;
         QTest::newRow("blank, comments, BOM, CR, white space")
             << "\xef\xbb\xbf\ufeff 127.0.0.1:3128 \r\n\r\n# note\n   \t\n  #x:1\r" << QStringList { "http 127.0.0.1 3128  " } << 0;
-        QTest::newRow("duplicates kept once, first time")
-            << "h:1\nh:1\nhttp://h:1\nsocks5://h:1\nh:1:u:a\nh:1:u:b"
+        QTest::newRow("duplicates kept once, first time") << "h:1\nh:1\nhttp://h:1\nsocks5://h:1\nh:1:u:a\nh:1:u:b"
             << QStringList { "http h 1  ", "socks5 h 1  ", "http h 1 u a" } << 0;
         QTest::newRow("lines that do not read")
             << "h\nh:\n:80\nh:0\nh:65536\nh:8o\nh :1\nhttps://h:1\n://h:1\nsocks5://h\nsocks5://h:1:u:p\nh:1:u\n"
@@ -215,8 +187,7 @@ private slots:
         QTEST(int(read.skipped), "skipped");
     }
 
-    // The lines Copy working writes read back as the same list; what a row may
-    // hold but no line can carry is left out, never written broken.
+    // What Copy working writes reads back as the same list; what no line can carry is left out, never written broken.
     void format_data()
     {
         QTest::addColumn<QList<ProxyAddress>>("entries");
