@@ -2,7 +2,6 @@
 #include "proxytest.h"
 
 #include <QDir>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -134,23 +133,6 @@ private slots:
         QCOMPARE(m_proxyTest.loadFromFile(path), expected);
         QCOMPARE(s_log, expected.isNull() ? failed("прочитать", path) : QStringList());
         QVERIFY(bytes.isNull() || QFile::remove(path));
-    }
-
-    // The settings store, once made private, stays so when it is rewritten.
-    void settingsStayPrivate()
-    {
-        QTemporaryDir dir;
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
-        QCoreApplication::setOrganizationName(QStringLiteral("Quillfen"));
-        const QString path = QSettings().fileName();
-        QVERIFY(QDir().mkpath(QFileInfo(path).path()) && writeBytes(path, ""));
-        QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadGroup | QFile::ReadOther));
-        QVERIFY(ProxyLines().keepSettingsPrivate());
-        QSettings().setValue(QStringLiteral("ProxyConfig/savedProxies"), QStringLiteral("[]"));
-        QCOMPARE(QSettings().status(), QSettings::NoError);
-        QVERIFY(QFile(path).size() > 0);
-        QCOMPARE(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
-                 QFileDevice::Permissions());
     }
 
     // The plain-text list reader (lists_lines runs these two).
