@@ -2,7 +2,7 @@
 """The engine tests' loopback peers: a mode of HTTP or SOCKS below, or Debian's tinyproxy or microsocks, on 127.0.0.1.
 Prints its port(s) as the first line, runs until SIGTERM/SIGINT, until standard input closes or --lifetime ends.
 --record appends each request head to FILE; --tls serves any mode over TLS (a hostile target behind a proxy)."""
-import argparse, base64, contextlib, os, selectors, signal, socket, stat, struct, subprocess, sys, tempfile, threading, time
+import argparse, base64, contextlib, os, selectors, signal, socket, stat, struct, subprocess, tempfile, threading, time
 
 OK, Z6 = b"HTTP/1.1 200 OK\r\n", bytes(6)
 
