@@ -1,3 +1,4 @@
+#include "platformnet.h"
 #include "proxytest.h"
 #include "qmltypes.h"
 
@@ -30,6 +31,7 @@ static void setAsideUnreadableSettings()
 int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
+    PlatformNet::raiseOpenFileLimit(); // a run holds a socket for every proxy in flight
     QCoreApplication::setOrganizationName(QStringLiteral("Quillfen"));
     QCoreApplication::setApplicationName(QStringLiteral("Quillfen"));
     QQuickStyle::setStyle(QStringLiteral("Basic"));

@@ -1,4 +1,4 @@
-// A headless run of ProxyTest over a fleet of loopback proxies.
+// A headless test run (the engine the window drives) over a fleet of loopback proxies.
 //
 //   bench_driver BASE_PORT COUNT TARGET_PORT [LIMIT_MS [TYPE]]
 //
@@ -11,15 +11,15 @@
 // last outcome, the outcomes, peak RSS, peak thread count and CPU time, then
 // how long the engine took to let go of its objects afterwards.
 //
-// The open-file limit is raised here, by the benchmark, not by the engine.
+// The open-file limit is raised first, as the program raises it at start.
 
 #include "benchutil.h"
-#include "proxytest.h"
+#include "platformnet.h"
+#include "testrun.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QTimer>
-#include <QVariantMap>
 
 #include <atomic>
 #include <chrono>
@@ -84,7 +84,8 @@ void printResult(bool complete, double elapsed, const bench::CpuTimes &cpu, doub
 
 int main(int argc, char **argv)
 {
-    const long fileLimit = bench::raiseOpenFileLimit();
+    PlatformNet::raiseOpenFileLimit();
+    const long fileLimit = PlatformNet::openFileLimit();
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 4) {
@@ -98,16 +99,14 @@ int main(int argc, char **argv)
     const QString type = args.value(5, QStringLiteral("http")); // the fleet speaks http and socks5
     std::fprintf(stderr, "bench_driver: %d proxies, open-file limit %ld\n", proxyCount, fileLimit);
 
-    ProxyTest proxyTest;
-    proxyTest.setTargetUrl(QStringLiteral("http://127.0.0.1:%1/test.php").arg(targetPort));
-    proxyTest.setTimeoutMs(timeoutMs);
+    TestRun run;
+    run.settings().targetUrl = QStringLiteral("http://127.0.0.1:%1/test.php").arg(targetPort);
+    run.settings().timeoutMs = timeoutMs;
 
-    QVariantList proxies;
+    QList<ProxyAddress> proxies;
     proxies.reserve(proxyCount);
     for (int i = 0; i < proxyCount; ++i)
-        proxies.append(QVariantMap { { QStringLiteral("host"), QStringLiteral("127.0.0.1") },
-                                     { QStringLiteral("port"), basePort + i },
-                                     { QStringLiteral("type"), type } });
+        proxies.append({ QStringLiteral("127.0.0.1"), basePort + i, proxyTypeFromName(type).value_or(ProxyType::Http) });
 
     // 0 = nothing yet, 1 = testing, 2 = outcome
     std::vector<unsigned char> state(static_cast<size_t>(proxyCount), 0);
@@ -117,13 +116,13 @@ int main(int argc, char **argv)
 
     auto finish = [&] {
         counters.finished = true;
-        // Give the engine time to delete what the run made (managers join
-        // their threads here), then report.
+        // Give the engine time to let go of what the run made (connections,
+        // TLS sockets deleted later), then report.
         auto *poll = new QTimer(&app);
         const double settleStart = bench::monotonicSeconds();
         QObject::connect(poll, &QTimer::timeout, &app, [&, poll, settleStart] {
             const double waited = bench::monotonicSeconds() - settleStart;
-            const long left = proxyTest.children().size();
+            const long left = run.idle() ? 0 : 1;
             if (left == 0 || waited > 20.0) {
                 poll->stop();
                 printResult(true, lastOutcome - startTime.load(), cpuAtLast, waited, left);
@@ -133,7 +132,7 @@ int main(int argc, char **argv)
         poll->start(10);
     };
 
-    QObject::connect(&proxyTest, &ProxyTest::proxyResult, &app,
+    QObject::connect(&run, &TestRun::result, &app,
                      [&](int index, bool, const QString &info, const QString &errorMsg, const QString &status) {
                          if (index < 0 || index >= proxyCount) {
                              ++counters.other;
@@ -203,7 +202,7 @@ int main(int argc, char **argv)
         if (auto *dispatcher = QAbstractEventDispatcher::instance())
             dispatcherName = dispatcher->metaObject()->className();
         startTime = bench::monotonicSeconds();
-        proxyTest.testAll(proxies);
+        run.start(proxies);
         if (proxyCount == 0) {
             lastOutcome = startTime.load();
             cpuAtLast = bench::cpuTimes();

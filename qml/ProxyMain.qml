@@ -398,7 +398,7 @@ Item {
                     proxyTest.cancelAll()
                     // Every row back to "unknown" with no response, then
                     // proxyTest's run of the list in row order.
-                    mainPage.proxyModel.startRun(proxyTest)
+                    proxyTest.testRows(mainPage.proxyModel)
                     mainPage.runTotal = mainPage.proxyModel.count
                     mainPage.runStartedAt = Date.now()
                     mainPage.runMs = -1

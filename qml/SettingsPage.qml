@@ -58,7 +58,7 @@ Item {
         if (!/^\s*\[/.test(jsonString))
             return importLines(jsonString, false)
         try {
-            var entries = proxyModel.readList(jsonString)
+            var entries = ProxyLines.readList(jsonString)
             proxyTest.cancelAll()
             proxyModel.clear()
             proxyModel.appendEntries(entries)

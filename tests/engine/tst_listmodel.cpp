@@ -1,4 +1,5 @@
 // The list model reads every text as the pages' script reader did, and writes what JSON.stringify writes, to the byte.
+#include "listtools.h"
 #include "proxylistmodel.h"
 
 #include <QJSEngine>
@@ -58,8 +59,8 @@ void TestListModel::reading()
             return { ok: ok, count: rows.length, compact: JSON.stringify(rows), indented: JSON.stringify(rows, null, 4) }
         }))js")).call({ text, imported }).toVariant().toMap();
         ProxyListModel model;
-        imported ? model.appendEntries(model.readList(text)) : void(model.appendStored(text));
-        const auto read = ProxyListModel::read(text, imported ? ProxyListModel::Reading::Imported : ProxyListModel::Reading::Stored);
+        imported ? model.appendEntries(ListTools().readList(text)) : void(model.appendStored(text));
+        const auto read = ListJson::read(text, imported ? ListJson::Reading::Imported : ListJson::Reading::Stored);
         QCOMPARE(read.error.isEmpty(), expected.value("ok").toBool());
         QCOMPARE(read.entries.size(), expected.value("count").toLongLong()); // those a failed import hands on: none
         QCOMPARE(model.toJson(false), expected.value("compact").toString());

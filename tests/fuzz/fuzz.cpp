@@ -100,8 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 #elif defined(FUZZ_import)
     // An import reads every element or nothing; rows have a finite port and start
     // "unknown"; a written list reads back as itself and writes the same text.
-    const auto imported = ProxyListModel::read(text, ProxyListModel::Reading::Imported);
-    const auto stored = ProxyListModel::read(text, ProxyListModel::Reading::Stored);
+    const auto imported = ListJson::read(text, ListJson::Reading::Imported);
+    const auto stored = ListJson::read(text, ListJson::Reading::Stored);
     check(imported.error.isEmpty() || imported.entries.isEmpty(), "a failed import kept entries");
     check(!imported.error.isEmpty() || (stored.error.isEmpty() && stored.entries.size() == imported.entries.size()),
           "a list the import reads whole reads otherwise from the store");

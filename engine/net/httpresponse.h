@@ -6,9 +6,6 @@
 #include <QByteArray>
 #include <QString>
 
-// The value of one hexadecimal digit, or -1 for any other character.
-int hexValue(char c);
-
 // Reads one HTTP/1.x response as it arrives from a proxy: status line, header
 // fields, then a body framed by Content-Length, chunked transfer coding or the
 // end of the connection. Keeps only what a probe reports: status, reason,

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QAbstractListModel>
-#include <QJsonValue>
 #include <QList>
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
 
+#include "listjson.h"
 #include "proxyaddress.h"
 
 // The one proxy list of the program, shared by the grid and the settings page.
@@ -25,17 +25,7 @@ class ProxyListModel : public QAbstractListModel
 public:
     enum Role { HostRole = Qt::UserRole + 1, PortRole, StatusRole, ResponseRole, TypeRole, UserRole, PasswordRole, LatencyRole };
 
-    // A row: the proxy itself and what its last test showed. The port is kept
-    // as the number it was given, so that a list read from a file is written
-    // back as it was read.
-    struct Entry
-    {
-        ProxyAddress proxy;
-        double port { 0 };
-        QString status;
-        QString response;
-        int latency { -1 };
-    };
+    using Entry = ListEntry;
 
     explicit ProxyListModel(QObject *parent = nullptr);
 
@@ -54,7 +44,6 @@ public:
     Q_INVOKABLE void append(const QVariantMap &entry);
     Q_INVOKABLE QVariantMap get(int row) const;
     Q_INVOKABLE void setProperty(int row, const QString &role, const QVariant &value);
-    Q_INVOKABLE void set(int row, const QVariantMap &values);
     Q_INVOKABLE void remove(int row, int count = 1);
     Q_INVOKABLE void clear();
 
@@ -68,22 +57,12 @@ public:
     // The alive proxies as plain-text lines, one each.
     Q_INVOKABLE QString workingLines() const;
 
-    // The list's JSON: compact for the settings store, indented by four spaces
-    // for a file, character for character what the script engine's
-    // JSON.stringify writes for the same list.
+    // The list's JSON: compact for the settings store, indented by four spaces for a file.
     Q_INVOKABLE QString toJson(bool indented = false) const;
     // The stored list, appended to the rows. False when it cannot be read; the
     // rows read before the fault stay.
     Q_INVOKABLE bool appendStored(const QString &text);
-    // An imported list, as entries for appendEntries; nothing is changed.
-    // Throws a script error when the text is not a list whose every element
-    // can be read.
-    Q_INVOKABLE QVariantList readList(const QString &text);
-
-    // Every row back to "unknown" without a response, then tester's testList
-    // (ProxyTest's testAll for a list already read) with the rows in order: a
-    // hundred thousand rows never pass through script values.
-    Q_INVOKABLE void startRun(QObject *tester);
+    // Every row back to "unknown" without a response or time; the rows' proxies in order.
     QList<ProxyAddress> resetForRun();
     // One outcome of a run; an index outside the rows is ignored.
     Q_INVOKABLE void applyResult(int index, const QString &status, const QString &response, int latency = -1);
@@ -92,19 +71,6 @@ public:
     // Alive (fastest first), timeout, dead, dns_fail, then the rest; stable.
     Q_INVOKABLE void sortByOutcome();
 
-    // Reading without a script engine: the entries of a list, or nothing and
-    // the reason. A stored list keeps what it read before a fault and reads a
-    // value that is neither a list nor null as no entries (an object with a
-    // numeric length as a script would); an imported list must be a list whose
-    // every element can be read.
-    struct ReadResult
-    {
-        QList<Entry> entries;
-        QString error; // empty when the whole text was read
-        bool unparsed { false }; // the error is the parser's
-    };
-    enum class Reading { Stored, Imported };
-    static ReadResult read(const QString &text, Reading reading);
 
 signals:
     void countChanged();

@@ -3,12 +3,8 @@
 #include "proxyaddress.h"
 
 #include <QList>
-#include <QJSValue>
-#include <QObject>
 #include <QString>
 #include <QStringView>
-#include <QVariantList>
-#include <QVariantMap>
 
 #include <optional>
 
@@ -49,24 +45,3 @@ ProxyLinesRead parseProxyLines(QStringView text);
 QString formatProxyLine(const ProxyAddress &entry);
 // One line per entry, each ended by a line feed; unwritable entries are left out.
 QString formatProxyLines(const QList<ProxyAddress> &entries);
-
-// The text forms to the pages, as the singleton ProxyLines. Entries are maps
-// {host, port, type?, user?, password?}, the optional members only when not
-// the default, as in the proxy list JSON.
-class ProxyLines : public QObject
-{
-    Q_OBJECT
-public:
-    using QObject::QObject;
-
-    // { entries: [...], skipped: n }, made as script values at once: a
-    // hundred thousand maps converted one by one take five times as long.
-    Q_INVOKABLE QJSValue parse(const QString &text) const;
-
-    Q_INVOKABLE QString clipboardText() const;
-    Q_INVOKABLE void setClipboardText(const QString &text) const;
-
-    // The settings store is about to hold passwords: from now on only its
-    // owner may read it (the store's later rewrites keep the mode).
-    Q_INVOKABLE bool keepSettingsPrivate() const;
-};

@@ -40,8 +40,11 @@ QString errorText(int error);
 int refusedError();
 int unreachableError();
 
-// Open files a process may hold: raised to the hard limit where there is one.
+// Open files the process may hold now.
 int openFileLimit();
+// A process-wide setting, so the program's own to make, once at start:
+// the open-file limit raised to the hard limit where there is one.
+void raiseOpenFileLimit();
 
 // The interface index an IPv6 address's scope names: "eth0" or "3" alike; 0 for none.
 quint32 scopeIndex(const QHostAddress &address);

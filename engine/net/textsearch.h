@@ -42,10 +42,3 @@ private:
     QByteArray m_tail; // the last bytes seen, one fewer than the text
     bool m_found { false };
 };
-
-// RFC 7617: "Basic" and the UTF-8 of "user:password" in Base64, for a
-// Proxy-Authorization or Authorization field.
-inline QByteArray basicCredentials(const QString &user, const QString &password)
-{
-    return "Basic " + (user + QLatin1Char(':') + password).toUtf8().toBase64();
-}

@@ -1,6 +1,6 @@
 #include "qmltypes.h"
 
-#include "proxylines.h"
+#include "listtools.h"
 #include "proxylistmodel.h"
 #include "statusfiltermodel.h"
 
@@ -10,6 +10,6 @@ void registerQuillfenTypes()
 {
     qmlRegisterType<ProxyListModel>("Quillfen", 1, 0, "ProxyListModel");
     qmlRegisterType<StatusFilterModel>("Quillfen", 1, 0, "StatusFilterModel");
-    qmlRegisterSingletonType<ProxyLines>("Quillfen", 1, 0, "ProxyLines",
-                                         [](QQmlEngine *, QJSEngine *) { return new ProxyLines; });
+    qmlRegisterSingletonType<ListTools>("Quillfen", 1, 0, "ProxyLines",
+                                         [](QQmlEngine *, QJSEngine *) { return new ListTools; });
 }

@@ -1,11 +1,12 @@
 #include "socketwatcher.h"
 
+#include "eventslice.h"
+
 #include <QElapsedTimer>
 #include <QSocketNotifier>
 
 namespace {
 constexpr int eventBatch = 256;
-constexpr qint64 sliceMs = 2; // hand control back to the event loop this often: the window paints between slices
 
 class EpollWatcher final : public SocketWatcher
 {
@@ -62,10 +63,10 @@ private:
                 // A handler may have ended or replaced a probe named later in the
                 // batch; the engine finds those by the key's connection serial.
                 m_handler(events[i].key, events[i].events);
-                if (slice.elapsed() >= sliceMs)
+                if (slice.elapsed() >= eventSliceMs)
                     break;
             }
-        } while (count == eventBatch && slice.elapsed() < sliceMs);
+        } while (count == eventBatch && slice.elapsed() < eventSliceMs);
     }
 
     Handler m_handler;

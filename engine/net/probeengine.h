@@ -71,6 +71,7 @@ private:
     void readTls(int slot);
     void received(int slot, const char *data, qsizetype size);
     Probe *current(int slot, quint32 connection) const;
+    void connected(int slot);
     void answered(int slot);
     void startTls(int slot);
     void tunnelOpen(int slot);

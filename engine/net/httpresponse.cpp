@@ -1,22 +1,13 @@
 #include "httpresponse.h"
 
+#include "wiretext.h"
+
 #include <cstring>
 
 namespace {
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 } // namespace
-
-int hexValue(char c)
-{
-    if (isDigit(c))
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 void HttpResponse::fail(const QString &error)
 {

@@ -274,16 +274,21 @@ int openFileLimit()
     rlimit limit {};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return 1024;
-    if (limit.rlim_cur < limit.rlim_max) {
-        rlimit raised = limit;
-        raised.rlim_cur = limit.rlim_max;
-#ifdef __APPLE__
-        raised.rlim_cur = qMin<rlim_t>(raised.rlim_cur, OPEN_MAX); // macOS refuses more
-#endif
-        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
-            limit = raised;
-    }
     return limit.rlim_cur == RLIM_INFINITY ? 1 << 20 : int(qMin<rlim_t>(limit.rlim_cur, 1 << 20));
+#endif
+}
+
+void raiseOpenFileLimit()
+{
+#ifndef _WIN32
+    rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max)
+        return;
+    limit.rlim_cur = limit.rlim_max;
+#ifdef __APPLE__
+    limit.rlim_cur = qMin<rlim_t>(limit.rlim_cur, OPEN_MAX); // macOS refuses more
+#endif
+    setrlimit(RLIMIT_NOFILE, &limit);
 #endif
 }
 

@@ -1,0 +1,315 @@
+#include "proxylistmodel.h"
+
+#include "listjson.h"
+#include "proxylines.h"
+
+#include <QJsonValue>
+
+#include <algorithm>
+#include <limits>
+#include <numeric>
+#include <unordered_set>
+
+namespace {
+
+const QString unknownStatus = QStringLiteral("unknown");
+const QString testingStatus = QStringLiteral("testing");
+const QString aliveStatus = QStringLiteral("alive");
+const QString deadStatus = QStringLiteral("dead");
+const QString timeoutStatus = QStringLiteral("timeout");
+const QString dnsFailStatus = QStringLiteral("dns_fail");
+
+// A known status as the one shared string of its kind, so that a hundred
+// thousand rows do not each hold a copy.
+QString shared(const QString &status)
+{
+    for (const QString *known : { &unknownStatus, &testingStatus, &aliveStatus, &deadStatus, &timeoutStatus, &dnsFailStatus }) {
+        if (status == *known)
+            return *known;
+    }
+    return status;
+}
+
+} // namespace
+
+ProxyListModel::ProxyListModel(QObject *parent)
+    : QAbstractListModel(parent)
+{
+}
+
+int ProxyListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+QVariant ProxyListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= count())
+        return QVariant();
+    const Entry &entry = m_rows.at(index.row());
+    switch (role) {
+    case HostRole: return entry.proxy.host;
+    case PortRole: return ListJson::portVariant(entry.port);
+    case StatusRole: return entry.status;
+    case ResponseRole: return entry.response;
+    case TypeRole: return proxyTypeName(entry.proxy.type);
+    case UserRole: return entry.proxy.user;
+    case PasswordRole: return entry.proxy.password;
+    case LatencyRole: return entry.latency;
+    default: return QVariant();
+    }
+}
+
+QHash<int, QByteArray> ProxyListModel::roleNames() const
+{
+    return { { HostRole, "host" }, { PortRole, "port" }, { StatusRole, "status" }, { ResponseRole, "response" },
+             { TypeRole, "type" }, { UserRole, "user" }, { PasswordRole, "password" }, { LatencyRole, "latency" } };
+}
+
+ProxyListModel::Kind ProxyListModel::kindOf(const QString &status)
+{
+    if (status == aliveStatus)
+        return Alive;
+    if (status == deadStatus || status == timeoutStatus)
+        return Dead;
+    if (status == dnsFailStatus)
+        return DnsFail;
+    if (status == testingStatus)
+        return Testing;
+    return Other;
+}
+
+void ProxyListModel::setStatus(Entry &entry, const QString &status)
+{
+    --m_counts[kindOf(entry.status)];
+    entry.status = shared(status);
+    ++m_counts[kindOf(entry.status)];
+}
+
+// A row as the pages hand it over, its status one of the shared strings.
+static ListEntry rowFromMap(const QVariantMap &map)
+{
+    ListEntry entry = ListJson::entryFromMap(map);
+    entry.status = shared(entry.status);
+    return entry;
+}
+
+void ProxyListModel::insertEntries(QList<Entry> entries)
+{
+    if (entries.isEmpty())
+        return;
+    beginInsertRows(QModelIndex(), count(), count() + int(entries.size()) - 1);
+    for (const Entry &entry : std::as_const(entries))
+        ++m_counts[kindOf(entry.status)];
+    m_rows.append(std::move(entries));
+    endInsertRows();
+    emit countChanged();
+    emit countsChanged();
+}
+
+void ProxyListModel::append(const QVariantMap &entry)
+{
+    insertEntries({ rowFromMap(entry) });
+}
+
+void ProxyListModel::appendEntries(const QVariantList &entries)
+{
+    QList<Entry> rows;
+    rows.reserve(entries.size());
+    for (const QVariant &entry : entries)
+        rows.append(rowFromMap(entry.toMap()));
+    insertEntries(std::move(rows));
+}
+
+QVariantMap ProxyListModel::get(int row) const
+{
+    QVariantMap map;
+    if (row < 0 || row >= count())
+        return map;
+    const QHash<int, QByteArray> roles = roleNames();
+    for (auto role = roles.cbegin(); role != roles.cend(); ++role)
+        map.insert(QString::fromLatin1(role.value()), data(index(row), role.key()));
+    return map;
+}
+
+void ProxyListModel::setProperty(int row, const QString &role, const QVariant &value)
+{
+    if (row < 0 || row >= count())
+        return;
+    Entry &entry = m_rows[row];
+    const QJsonValue json = QJsonValue::fromVariant(value);
+    int changed = roleNames().key(role.toLatin1(), -1);
+    switch (changed) {
+    case HostRole: entry.proxy.host = ListJson::hostFrom(json); break;
+    case PortRole: entry.port = ListJson::portFrom(json); entry.proxy.port = ListJson::portNumber(entry.port); break;
+    case TypeRole: entry.proxy.type = proxyTypeFromName(value.toString()).value_or(ProxyType::Http); break;
+    case UserRole: entry.proxy.user = value.toString(); break;
+    case PasswordRole: entry.proxy.password = value.toString(); break;
+    case ResponseRole: entry.response = value.toString(); break;
+    case LatencyRole: entry.latency = value.isValid() ? value.toInt() : -1; break;
+    case StatusRole:
+        setStatus(entry, value.toString());
+        emit dataChanged(index(row), index(row), { changed });
+        emit countsChanged();
+        return;
+    default:
+        return;
+    }
+    emit dataChanged(index(row), index(row), { changed });
+}
+
+void ProxyListModel::remove(int row, int count)
+{
+    if (row < 0 || count <= 0 || row + count > this->count())
+        return;
+    beginRemoveRows(QModelIndex(), row, row + count - 1);
+    for (int i = row; i < row + count; ++i)
+        --m_counts[kindOf(m_rows.at(i).status)];
+    m_rows.remove(row, count);
+    endRemoveRows();
+    emit countChanged();
+    emit countsChanged();
+}
+
+void ProxyListModel::clear()
+{
+    if (m_rows.isEmpty())
+        return;
+    beginResetModel();
+    m_rows.clear();
+    std::fill(std::begin(m_counts), std::end(m_counts), 0);
+    endResetModel();
+    emit countChanged();
+    emit countsChanged();
+}
+
+bool ProxyListModel::hasCredentials(bool aliveOnly) const
+{
+    return std::any_of(m_rows.cbegin(), m_rows.cend(), [aliveOnly](const Entry &entry) {
+        return (!aliveOnly || entry.status == aliveStatus) && !(entry.proxy.user.isEmpty() && entry.proxy.password.isEmpty());
+    });
+}
+
+QVariantList ProxyListModel::newEntries(const QVariantList &entries) const
+{
+    struct Same
+    {
+        size_t operator()(const ProxyAddress &entry) const { return sameProxyHash(entry); }
+        bool operator()(const ProxyAddress &a, const ProxyAddress &b) const { return sameProxy(a, b); }
+    };
+    std::unordered_set<ProxyAddress, Same, Same> known;
+    known.reserve(size_t(m_rows.size() + entries.size()));
+    for (const Entry &entry : m_rows)
+        known.insert(entry.proxy);
+    QVariantList fresh;
+    for (const QVariant &entry : entries) {
+        if (known.insert(rowFromMap(entry.toMap()).proxy).second)
+            fresh.append(entry);
+    }
+    return fresh;
+}
+
+QString ProxyListModel::workingLines() const
+{
+    QList<ProxyAddress> alive;
+    for (const Entry &entry : m_rows) {
+        if (entry.status == aliveStatus)
+            alive.append(entry.proxy);
+    }
+    return formatProxyLines(alive);
+}
+
+QString ProxyListModel::toJson(bool indented) const
+{
+    return ListJson::write(m_rows, indented);
+}
+
+bool ProxyListModel::appendStored(const QString &text)
+{
+    ListJson::ReadResult result = ListJson::read(text, ListJson::Reading::Stored);
+    insertEntries(std::move(result.entries));
+    return result.error.isEmpty();
+}
+
+QList<ProxyAddress> ProxyListModel::resetForRun()
+{
+    QList<ProxyAddress> proxies;
+    proxies.reserve(m_rows.size());
+    for (Entry &entry : m_rows) {
+        entry.status = unknownStatus;
+        entry.response.clear();
+        entry.latency = -1;
+        proxies.append(entry.proxy);
+    }
+    std::fill(std::begin(m_counts), std::end(m_counts), 0);
+    m_counts[Other] = count();
+    if (!m_rows.isEmpty())
+        emit dataChanged(index(0), index(count() - 1), { StatusRole, ResponseRole, LatencyRole });
+    emit countsChanged();
+    return proxies;
+}
+
+void ProxyListModel::applyResult(int index, const QString &status, const QString &response, int latency)
+{
+    if (index < 0 || index >= count())
+        return;
+    Entry &entry = m_rows[index];
+    setStatus(entry, status);
+    entry.response = response;
+    // An alive row keeps the time that proxyLatency wrote just before it.
+    if (latency >= 0 || status != aliveStatus)
+        entry.latency = latency;
+    emit dataChanged(this->index(index), this->index(index), { StatusRole, ResponseRole, LatencyRole });
+    emit countsChanged();
+}
+
+void ProxyListModel::stopTesting()
+{
+    int first = -1, last = -1;
+    for (int i = 0; i < count(); ++i) {
+        if (m_rows.at(i).status == testingStatus) {
+            m_rows[i].status = unknownStatus;
+            first = first < 0 ? i : first;
+            last = i;
+        }
+    }
+    if (first < 0)
+        return;
+    m_counts[Other] += m_counts[Testing];
+    m_counts[Testing] = 0;
+    emit dataChanged(index(first), index(last), { StatusRole });
+    emit countsChanged();
+}
+
+void ProxyListModel::sortByOutcome()
+{
+    // Alive first, fastest first; then timeout, dead, dns_fail and the rest.
+    auto rank = [](const Entry &entry) {
+        const QString &status = entry.status;
+        return status == aliveStatus ? 0 : status == timeoutStatus ? 1 : status == deadStatus ? 2 : status == dnsFailStatus ? 3 : 4;
+    };
+    auto latency = [](const Entry &entry) { return entry.latency < 0 ? std::numeric_limits<qint64>::max() : qint64(entry.latency); };
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    QList<int> order(count());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        const Entry &x = m_rows.at(a), &y = m_rows.at(b);
+        const int rx = rank(x), ry = rank(y);
+        return rx != ry ? rx < ry : rx == 0 && latency(x) < latency(y);
+    });
+    QList<Entry> sorted;
+    sorted.reserve(count());
+    QList<int> newRowOf(count());
+    for (int i = 0; i < order.size(); ++i) {
+        sorted.append(std::move(m_rows[order.at(i)]));
+        newRowOf[order.at(i)] = i;
+    }
+    m_rows = std::move(sorted);
+    const QModelIndexList persistent = persistentIndexList();
+    QModelIndexList moved;
+    moved.reserve(persistent.size());
+    for (const QModelIndex &old : persistent)
+        moved.append(index(newRowOf.at(old.row())));
+    changePersistentIndexList(persistent, moved);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}

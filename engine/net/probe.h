@@ -1,0 +1,86 @@
+#pragma once
+
+// What one probe of ProbeEngine holds while it runs, and the texts of its
+// requests and errors; shared by the engine's two halves.
+
+#include "httpresponse.h"
+#include "platformnet.h"
+#include "probeengine.h"
+#include "socks.h"
+#include "wiretext.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+class QSslSocket;
+
+// Bytes read from a socket at a time.
+constexpr qsizetype probeReadChunk = 16 * 1024;
+
+namespace ProbeText {
+QString connectError(int error);
+QString closedError(int error);
+bool supported(const QUrl &url); // http or https
+QString unknownProtocol(const QUrl &url);
+// "host[:port]" as the Host field and CONNECT name it; the port is left out
+// when it is the scheme's own, unless `alwaysPort`.
+QByteArray hostAndPort(const QUrl &url, bool alwaysPort = false);
+// `fields`: further header lines, each ending in CR LF.
+QByteArray requestHead(const QByteArray &target, const QUrl &url, const QByteArray &fields = {});
+QByteArray originForm(const QUrl &url);
+} // namespace ProbeText
+
+struct ProbeEngine::Probe
+{
+    // Socks: waiting for the proxy's reply in the SOCKS handshake.
+    enum class Phase { Queued, Connecting, Sending, Socks, Tunnel, Handshake, Receiving };
+
+    int slot { 0 };
+    quint32 id { 0 }; // stays the probe's own for its deadline
+    quint32 connection { 0 }; // changes with every connection the probe opens
+    Request request;
+    QUrl url; // the request's URL, then each redirect's
+    int redirects { 0 };
+    int nextAddress { 0 };
+    int lastError { 0 };
+    Phase phase { Phase::Queued };
+    PlatformNet::Socket fd { PlatformNet::invalidSocket };
+    QSslSocket *tls { nullptr };
+    QByteArray out;
+    qsizetype sent { 0 };
+    std::unique_ptr<HttpResponse> response;
+    std::unique_ptr<Socks::Handshake> socks;
+    qint64 deadline { -1 };
+    qint64 started { -1 }; // when the first connection to the proxy began
+    bool authorizing { false }; // answering the target's Basic challenge with the URL's user info
+
+    bool tunnelled() const { return url.scheme() == QLatin1String("https"); }
+    bool viaSocks() const { return request.type != ProxyType::Http; }
+    QByteArray proxyAuthorization() const
+    {
+        if (request.user.isEmpty() && request.password.isEmpty())
+            return {};
+        return "Proxy-Authorization: " + basicCredentials(request.user, request.password) + "\r\n";
+    }
+    QByteArray authorization() const
+    {
+        return authorizing ? "Authorization: " + basicCredentials(url.userName(), url.password()) + "\r\n" : QByteArray();
+    }
+    // The GET: origin-form to the target through a tunnel, else absolute-form to the
+    // HTTP proxy; never with the URL's user info.
+    QByteArray get(bool inTunnel) const
+    {
+        if (inTunnel)
+            return ProbeText::requestHead(ProbeText::originForm(url), url, authorization());
+        return ProbeText::requestHead(url.toEncoded(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
+                               + ProbeText::originForm(url),
+                           url, proxyAuthorization() + authorization());
+    }
+    std::unique_ptr<HttpResponse> answerReader() const
+    {
+        auto reader = std::make_unique<HttpResponse>();
+        reader->expect(request.expectedText);
+        return reader;
+    }
+};

@@ -1,0 +1,194 @@
+#include "testrun.h"
+
+#include "eventslice.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QTimer>
+
+TestRun::TestRun(QObject *parent)
+    : QObject(parent)
+    , m_engine(std::make_unique<ProbeEngine>())
+{
+    connect(m_engine.get(), &ProbeEngine::finished, this,
+            [this](int index, ProbeEngine::Outcome outcome, const QString &text, int milliseconds) {
+                switch (outcome) {
+                case ProbeEngine::Outcome::Alive:
+                    conclude(index, true, text, QString(), QStringLiteral("alive"), milliseconds);
+                    break;
+                case ProbeEngine::Outcome::Dead:
+                    conclude(index, false, QString(), text, QStringLiteral("dead"));
+                    break;
+                case ProbeEngine::Outcome::Timeout:
+                    conclude(index, false, QString(), text, QStringLiteral("timeout"));
+                    break;
+                }
+            });
+}
+
+TestRun::~TestRun() = default;
+
+void TestRun::start(const QList<ProxyAddress> &proxies)
+{
+    cancel();
+    m_unfinished = int(proxies.size());
+    if (m_unfinished > 0)
+        emit runningChanged();
+    m_runList = proxies;
+    m_announced = 0;
+    m_lookedUp = 0;
+    continueRun(m_generation, false);
+}
+
+// "testing" for every proxy, then the look-ups, from the event loop a slice at
+// a time, so that the window keeps drawing through a long list. No look-up
+// starts before the last "testing", so no outcome can come before one.
+void TestRun::continueRun(int generation, bool fromEventLoop)
+{
+    if (generation != m_generation)
+        return;
+    QElapsedTimer slice;
+    slice.start();
+    const auto sliceOver = [&] {
+        if (slice.elapsed() < eventSliceMs)
+            return false;
+        QTimer::singleShot(0, this, [this, generation] { continueRun(generation, true); });
+        return true;
+    };
+    while (m_announced < m_runList.size()) {
+        emit result(m_announced++, false, QString(), QStringLiteral("Testing"), QStringLiteral("testing"));
+        if (generation != m_generation || sliceOver())
+            return;
+    }
+    // Never within testAll itself: settings changed right after it still
+    // reach every probe, as they reach one whose look-up is still running.
+    if (!fromEventLoop && m_lookedUp < m_runList.size()) {
+        QTimer::singleShot(0, this, [this, generation] { continueRun(generation, true); });
+        return;
+    }
+    while (m_lookedUp < m_runList.size()) {
+        const int i = m_lookedUp++;
+        const ProxyAddress entry = m_runList.at(i);
+        // An address needs no look-up: it is what the look-up would give.
+        if (const QHostAddress address(entry.host); !address.isNull()) {
+            startRequest(i, entry, generation, { address });
+            if (sliceOver())
+                return;
+            continue;
+        }
+        // The probe connects to the addresses the look-up gives, one after another.
+        QHostInfo::lookupHost(entry.host, this, [this, i, entry, generation](const QHostInfo &info) {
+            if (generation != m_generation)
+                return;
+            if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+                conclude(i, false, QString(), QStringLiteral("DNS fail"), QStringLiteral("dns_fail"));
+                return;
+            }
+            startRequest(i, entry, generation, info.addresses());
+        });
+        if (sliceOver())
+            return;
+    }
+}
+
+QUrl TestRun::requestUrl() const
+{
+    // Thousands of look-ups can finish within one millisecond: they share
+    // the URL built for it, timestamp included.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (m_lastUrl.madeAt == now && m_lastUrl.avoidCache == m_settings.avoidCache && m_lastUrl.target == m_settings.targetUrl)
+        return m_lastUrl.url;
+
+    QUrl url(m_settings.targetUrl, QUrl::TolerantMode);
+    if (m_settings.avoidCache) {
+        const QString stamp =
+            QDateTime::fromMSecsSinceEpoch(now).toString(QStringLiteral("yyyy-MM-dd-HH-mm-ss-zzz"));
+        const QString separator = url.hasQuery() ? QStringLiteral("&") : QStringLiteral("?");
+        QString text = url.toString();
+        QString fragment;
+        const qsizetype hash = text.indexOf(QLatin1Char('#'));
+        if (hash >= 0) {
+            fragment = text.mid(hash);
+            text.truncate(hash);
+        }
+        url = QUrl(text + separator + QStringLiteral("_t=") + stamp + fragment, QUrl::TolerantMode);
+    }
+    m_lastUrl = { m_settings.targetUrl, m_settings.avoidCache, now, url };
+    return url;
+}
+
+void TestRun::startRequest(int index, const ProxyAddress &entry, int generation,
+                             const QList<QHostAddress> &addresses)
+{
+    if (generation != m_generation)
+        return;
+    ProbeEngine::Request request { index, addresses, static_cast<quint16>(entry.port), requestUrl(), m_settings.timeoutMs,
+                                   entry.type, entry.user, entry.password, m_settings.expectedText.toUtf8() };
+    const QString host = request.url.host();
+    if (entry.type != ProxyType::Socks4 || host.isEmpty() || QHostAddress(host).protocol() != QAbstractSocket::UnknownNetworkLayerProtocol) {
+        m_engine->start(std::move(request));
+        return;
+    }
+    // SOCKS4 carries an IPv4 address: the target's name is looked up once per
+    // run, and the probes that need it wait for that one look-up.
+    TargetLookup &lookup = m_targetLookups[host];
+    if (lookup.done) {
+        request.targetIpv4 = lookup.ipv4;
+        m_engine->start(std::move(request));
+        return;
+    }
+    lookup.waiting.push_back(std::move(request));
+    if (lookup.waiting.size() > 1)
+        return;
+    QHostInfo::lookupHost(host, this, [this, host, generation](const QHostInfo &info) {
+        if (generation != m_generation)
+            return;
+        TargetLookup &lookup = m_targetLookups[host];
+        lookup.done = true;
+        for (const QHostAddress &address : info.addresses()) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+                lookup.ipv4 = address.toIPv4Address(); // none: the proxy looks the name up (SOCKS4a)
+                break;
+            }
+        }
+        for (ProbeEngine::Request &request : std::exchange(lookup.waiting, {})) {
+            request.targetIpv4 = lookup.ipv4;
+            m_engine->start(std::move(request));
+        }
+    });
+}
+
+// A probe's outcome, its time first when it is alive. A handler may end the
+// run or start another: the old run then says nothing more, and the run ends
+// (running turns false) only after its last outcome has been handled.
+void TestRun::conclude(int index, bool alive, const QString &info, const QString &errorMsg, const QString &status,
+                         int milliseconds)
+{
+    const int generation = m_generation;
+    if (alive) {
+        emit latency(index, milliseconds);
+        if (generation != m_generation)
+            return;
+    }
+    emit result(index, alive, info, errorMsg, status);
+    if (generation == m_generation && --m_unfinished == 0)
+        emit runningChanged();
+}
+
+void TestRun::cancel()
+{
+    ++m_generation;
+    if (m_unfinished > 0) {
+        m_unfinished = 0;
+        emit runningChanged();
+    }
+    m_targetLookups.clear();
+    m_engine->abortAll();
+}
+
+bool TestRun::idle() const
+{
+    return m_engine->idle();
+}

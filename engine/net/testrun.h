@@ -1,0 +1,87 @@
+#pragma once
+
+#include "probeengine.h"
+#include "proxyaddress.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <memory>
+#include <vector>
+
+class QHostAddress;
+
+// One test run over a list of proxies: "testing" for each, its host looked
+// up, then its probe, and exactly one outcome each. Any program drives it
+// (the window through ProxyTest, a command, the bench); a run started anew or
+// cancelled falls silent at once.
+class TestRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    // What every probe of a run is sent with. A probe reads these when it
+    // starts, so a change right after start() still reaches every probe.
+    struct Settings
+    {
+        QString targetUrl;
+        bool avoidCache { true };
+        int timeoutMs { 15000 };
+        QString expectedText;
+    };
+
+    explicit TestRun(QObject *parent = nullptr);
+    ~TestRun() override;
+
+    Settings &settings() { return m_settings; }
+    const Settings &settings() const { return m_settings; }
+
+    void start(const QList<ProxyAddress> &proxies);
+    void cancel();
+    // From start until the run's last outcome, or until cancel.
+    bool running() const { return m_unfinished > 0; }
+    // Nothing of a run is left: no probe, no open connection, no timer armed.
+    bool idle() const;
+
+signals:
+    // status: "testing", then one of "alive", "dead", "timeout", "dns_fail".
+    void result(int index, bool alive, const QString &info, const QString &errorMsg, const QString &status);
+    // Once for each "alive" probe, just before its result: from the start
+    // of the connection to the proxy to the complete answer.
+    void latency(int index, int milliseconds);
+    void runningChanged();
+
+private:
+    void continueRun(int generation, bool fromEventLoop);
+    void conclude(int index, bool alive, const QString &info, const QString &errorMsg, const QString &status,
+                  int milliseconds = -1);
+    void startRequest(int index, const ProxyAddress &entry, int generation, const QList<QHostAddress> &addresses);
+    QUrl requestUrl() const;
+
+    struct BuiltUrl
+    {
+        QString target;
+        bool avoidCache { false };
+        qint64 madeAt { -1 }; // ms since the epoch
+        QUrl url;
+    };
+    struct TargetLookup
+    {
+        bool done { false };
+        quint32 ipv4 { 0 };
+        std::vector<ProbeEngine::Request> waiting;
+    };
+
+    Settings m_settings;
+    QList<ProxyAddress> m_runList;
+    int m_generation { 0 };
+    int m_unfinished { 0 }; // probes of the run still without an outcome
+    int m_announced { 0 }; // "testing" reported for the run list up to here
+    int m_lookedUp { 0 }; // look-ups started up to here
+    std::unique_ptr<ProbeEngine> m_engine; // carries the probes of the current run
+    mutable BuiltUrl m_lastUrl;
+    QHash<QString, TargetLookup> m_targetLookups; // by the target's host, for the current run
+};

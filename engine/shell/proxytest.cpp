@@ -1,0 +1,161 @@
+#include "proxytest.h"
+
+#include "proxylistmodel.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QTextStream>
+#include <QUrl>
+
+ProxyTest::ProxyTest(QObject *parent)
+    : QObject(parent)
+{
+    m_run.settings().targetUrl = QString::fromLatin1(defaultTargetUrl);
+    connect(&m_run, &TestRun::result, this, &ProxyTest::proxyResult);
+    connect(&m_run, &TestRun::latency, this, &ProxyTest::proxyLatency);
+    connect(&m_run, &TestRun::runningChanged, this, &ProxyTest::runningChanged);
+}
+
+ProxyTest::~ProxyTest() = default;
+
+void ProxyTest::setTargetUrl(const QString &url)
+{
+    if (url == m_run.settings().targetUrl)
+        return;
+    m_run.settings().targetUrl = url;
+    emit targetUrlChanged();
+}
+
+void ProxyTest::setAvoidCache(bool avoid)
+{
+    if (avoid == m_run.settings().avoidCache)
+        return;
+    m_run.settings().avoidCache = avoid;
+    emit avoidCacheChanged();
+}
+
+void ProxyTest::setTimeoutMs(int ms)
+{
+    if (ms == m_run.settings().timeoutMs)
+        return;
+    m_run.settings().timeoutMs = ms;
+    emit timeoutMsChanged();
+}
+
+void ProxyTest::setExpectedText(const QString &text)
+{
+    if (text == m_run.settings().expectedText)
+        return;
+    m_run.settings().expectedText = text;
+    emit expectedTextChanged();
+}
+
+void ProxyTest::testAll(const QVariantList &proxies)
+{
+    QList<ProxyAddress> runList;
+    runList.reserve(proxies.size());
+    for (const QVariant &element : proxies) {
+        const QVariantMap map = element.toMap();
+        // A missing or unknown type is plain HTTP, as every list was before the
+        // other types. The port reaches the probe as its low 16 bits (-1 is 65535).
+        runList.append({ map.value(QStringLiteral("host")).toString(), map.value(QStringLiteral("port")).toInt(),
+                         proxyTypeFromName(map.value(QStringLiteral("type")).toString()).value_or(ProxyType::Http),
+                         map.value(QStringLiteral("user")).toString(),
+                         map.value(QStringLiteral("password")).toString() });
+    }
+    testList(runList);
+}
+
+void ProxyTest::testList(const QList<ProxyAddress> &proxies)
+{
+    m_run.start(proxies);
+}
+
+void ProxyTest::testRows(ProxyListModel *model)
+{
+    cancelAll();
+    if (model)
+        testList(model->resetForRun());
+}
+
+void ProxyTest::cancelAll()
+{
+    m_run.cancel();
+}
+
+bool ProxyTest::isIdle() const
+{
+    return m_run.idle();
+}
+
+// The pages hand over what a file dialog selected, a "file:" URL in text form;
+// anything else (a plain path, a drive-letter path) is used as it is.
+static QString localPath(const QString &filePath)
+{
+    const QUrl url(filePath, QUrl::TolerantMode);
+    return url.isLocalFile() ? url.toLocalFile() : filePath;
+}
+
+bool ProxyTest::saveToFile(const QString &filePath, const QString &data, bool ownerOnly)
+{
+    const QString path = localPath(filePath);
+
+    // The old file is replaced only once the whole text is on disk: a failed
+    // write (a full disk, say) leaves it as it was.
+    QSaveFile file(path);
+    bool written = false;
+    // An empty name fails here, before the file layer would warn about it.
+    if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        // Before the first byte, on the new file that replaces the old one
+        // (which would hand on the old file's mode). A file system without
+        // modes (FAT) refuses, and the text is written all the same.
+        if (ownerOnly)
+            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QTextStream stream(&file);
+        stream.setEncoding(QStringConverter::Utf8);
+        stream << data;
+        stream.flush();
+        if (stream.status() != QTextStream::Ok)
+            file.cancelWriting();
+        written = file.commit();
+    }
+    if (!written)
+        QMessageLogger(nullptr, 0, nullptr).debug() << "Не удалось сохранить файл:" << path;
+    return written;
+}
+
+QString ProxyTest::loadFromFile(const QString &filePath)
+{
+    const QString path = localPath(filePath);
+
+    // A proxy list file of even 200,000 entries stays far below this. A larger
+    // file, or a device that never ends, counts as unreadable instead of
+    // filling the memory.
+    constexpr qint64 maxFileBytes = 32 * 1024 * 1024;
+
+    QFile file(path);
+    QByteArray bytes;
+    bool read = !path.isEmpty() && file.open(QIODevice::ReadOnly) && file.size() <= maxFileBytes;
+    if (read) {
+        bytes.reserve(file.size());
+        char piece[64 * 1024];
+        for (qint64 n = 0; bytes.size() <= maxFileBytes && (n = file.read(piece, sizeof piece)) > 0;)
+            bytes.append(piece, n);
+        read = bytes.size() <= maxFileBytes;
+    }
+    if (!read) {
+        QMessageLogger(nullptr, 0, nullptr).debug() << "Не удалось прочитать файл:" << path;
+        return QString();
+    }
+    // Decoded in one piece, as a text stream in text mode would decode it: a
+    // leading byte-order mark chooses the encoding (UTF-8 without one) and is
+    // left out, and every carriage return is dropped. (A text stream decodes
+    // 16 KiB at a time, and Qt 6.4 then loses the character that follows a
+    // malformed sequence at the end of a piece.) A sequence cut short by the
+    // end of the file reads as a replacement character, like any malformed one.
+    const auto encoding = QStringConverter::encodingForData(bytes).value_or(QStringConverter::Utf8);
+    QString text = QStringDecoder(encoding, QStringConverter::Flag::Stateless).decode(bytes);
+    text.remove(QLatin1Char('\r'));
+    return text;
+}
