@@ -46,6 +46,18 @@ class FilesTest : public QObject
     QTemporaryDir m_dir;
 
 private slots:
+    // A backend changes nothing about the process: raising the open-file limit is the program's own call, at start.
+    void openFileLimitUntouched()
+    {
+        rlimit lowered {}, after {};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &lowered), 0);
+        lowered.rlim_cur = qMin<rlim_t>(lowered.rlim_max - 1, 1024);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+        ProxyTest another;
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &after), 0);
+        QCOMPARE(after.rlim_cur, lowered.rlim_cur);
+    }
+
     // A save writes UTF-8 without a mark under the decoded name (the dialog hands over URLs, encoded or not);
     // with credentials the file is its owner's alone, also over an older readable one. A failed save names the
     // file in the log and leaves what was there; a file-size limit (binding root too) fails as a full disk would.
