@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
-import QtQuick.Dialogs
 import Quillfen
 
 Item {
@@ -11,35 +10,6 @@ Item {
     property var proxyModel
     // The target URL's field, which Back leaves before it saves.
     readonly property alias targetField: fields.targetField
-
-    component StyledButton: Button {
-        id: btn
-        property string btnColor: "#FFFFFF"
-        property string btnPressedColor: "#E0E0E0"
-        property string txtColor: "#333333"
-        property int borderWidth: 1
-
-        Layout.preferredHeight: 40
-        Layout.preferredWidth: 1 // a row of them shares its width evenly
-        padding: 0
-        background: Rectangle {
-            color: btn.pressed ? btn.btnPressedColor : btn.btnColor
-            border.color: btn.visualFocus ? "#2196F3" : "#BDBDBD"
-            border.width: btn.visualFocus ? 2 : btn.borderWidth
-            radius: 8
-        }
-        contentItem: Text {
-            text: btn.text
-            color: btn.txtColor
-            font.pixelSize: 14
-            font.bold: true
-            horizontalAlignment: Text.AlignHCenter
-            verticalAlignment: Text.AlignVCenter
-            elide: Text.ElideRight
-        }
-        Keys.onReturnPressed: clicked()
-        Keys.onEnterPressed: clicked()
-    }
 
     function commitChanges() {
         proxyTest.setTargetUrl(targetField.text)
@@ -162,35 +132,6 @@ Item {
         onActivated: settingsPage.pasteProxies()
     }
 
-    FileDialog {
-        id: saveWorkingDialog
-        objectName: "saveWorkingDialog"
-        title: "Экспорт рабочих прокси"
-        fileMode: FileDialog.SaveFile
-        nameFilters: ["Text files (*.txt)", "All files (*)"]
-        defaultSuffix: "txt"
-        onAccepted: settingsPage.exportWorkingTo(selectedFile)
-    }
-
-    FileDialog {
-        id: saveDialog
-        objectName: "saveDialog"
-        title: "Экспорт списка прокси"
-        fileMode: FileDialog.SaveFile
-        nameFilters: ["JSON files (*.json)", "All files (*)"]
-        defaultSuffix: "json"
-        onAccepted: settingsPage.exportTo(selectedFile)
-    }
-
-    FileDialog {
-        id: loadDialog
-        objectName: "loadDialog"
-        title: "Импорт списка прокси"
-        fileMode: FileDialog.OpenFile
-        nameFilters: ["JSON files (*.json)", "Text files (*.txt)", "All files (*)"]
-        onAccepted: settingsPage.importFrom(selectedFile)
-    }
-
     ColumnLayout {
         anchors.fill: parent
         anchors.margins: 15
@@ -231,60 +172,18 @@ Item {
             }
         }
 
-        RowLayout {
+        ListButtons {
             Layout.fillWidth: true
-            spacing: 10
-
-            StyledButton {
-                objectName: "addButton"
-                text: "Add"
-                Layout.fillWidth: true
-                onClicked: {
-                    proxyTest.cancelAll()
-                    settingsPage.proxyModel.append({ host: "127.0.0.1", port: 3128, type: "http", user: "", password: "",
-                                                     status: "unknown", response: "" })
-                }
+            onAddClicked: {
+                proxyTest.cancelAll()
+                settingsPage.proxyModel.append({ host: "127.0.0.1", port: 3128, type: "http", user: "", password: "",
+                                                 status: "unknown", response: "" })
             }
-
-            StyledButton {
-                objectName: "pasteButton"
-                text: "Paste"
-                Layout.fillWidth: true
-                onClicked: settingsPage.pasteProxies()
-            }
-
-            StyledButton {
-                objectName: "importButton"
-                text: "Import"
-                Layout.fillWidth: true
-                onClicked: loadDialog.open()
-            }
-
-            StyledButton {
-                objectName: "exportButton"
-                text: "Export"
-                Layout.fillWidth: true
-                onClicked: saveDialog.open()
-            }
-        }
-
-        RowLayout {
-            Layout.fillWidth: true
-            spacing: 10
-
-            StyledButton {
-                objectName: "copyWorkingButton"
-                text: "Copy working"
-                Layout.fillWidth: true
-                onClicked: settingsPage.copyWorking()
-            }
-
-            StyledButton {
-                objectName: "exportWorkingButton"
-                text: "Export working…"
-                Layout.fillWidth: true
-                onClicked: saveWorkingDialog.open()
-            }
+            onPasteClicked: settingsPage.pasteProxies()
+            onImportChosen: (fileUrl) => settingsPage.importFrom(fileUrl)
+            onExportChosen: (fileUrl) => settingsPage.exportTo(fileUrl)
+            onCopyWorkingClicked: settingsPage.copyWorking()
+            onExportWorkingChosen: (fileUrl) => settingsPage.exportWorkingTo(fileUrl)
         }
 
         Button {
