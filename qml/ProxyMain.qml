@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
-import Qt5Compat.GraphicalEffects
 import Quillfen
 
 Item {
@@ -98,275 +97,35 @@ Item {
             cellWidth: width / mainPage.columns
             cellHeight: 80
             clip: true
-            model: workingOnly.checked ? workingModel : mainPage.proxyModel
+            model: strip.workingOnly ? workingModel : mainPage.proxyModel
             Accessible.role: Accessible.List
             Accessible.name: "Proxies"
 
             delegate: Item {
-                id: delegateItem
+                id: cell
+                required property var model
                 width: gridView.cellWidth
                 height: gridView.cellHeight
 
-                Rectangle {
-                    id: card
-                    // A list model may lack the newer roles: no time, plain HTTP.
-                    readonly property int latency: model.status === "alive" && typeof model.latency === "number" ? model.latency : -1
-                    readonly property string type: typeof model.type === "string" && model.type !== "" ? model.type : "http"
-                    readonly property string latencyText: latency >= 0 ? latency + " ms" : ""
-
+                ProxyCard {
                     anchors.fill: parent
                     anchors.margins: 5
-                    Accessible.role: Accessible.ListItem
-                    Accessible.name: model.host + ":" + model.port + ", " + model.status
-                                     + (latencyText ? ", " + latencyText : "")
-                    Accessible.description: model.response
-                    radius: 10
-                    border.width: 2
-                    border.color: model.status === "alive" ? "#4CAF50"
-                                : model.status === "dead" ? "#F44336"
-                                : model.status === "timeout" ? "#F44336"
-                                : model.status === "dns_fail" ? "#000000"
-                                : model.status === "testing" ? "#FFC107"
-                                : "#9E9E9E"
-                    color: model.status === "alive" ? "#E8F5E9"
-                         : model.status === "dead" ? "#FFEBEE"
-                         : model.status === "timeout" ? "#FFEBEE"
-                         : model.status === "dns_fail" ? "#E0E0E0"
-                         : model.status === "testing" ? "#FFF8E1"
-                         : "#F5F5F5"
-
-                    layer.enabled: true
-                    layer.effect: DropShadow {
-                        color: "#30000000"
-                        horizontalOffset: 0
-                        verticalOffset: 1
-                        radius: 6
-                        samples: 13
-                    }
-
-                    MouseArea {
-                        id: hoverArea
-                        anchors.fill: parent
-                        hoverEnabled: true
-                    }
-
-                    Column {
-                        anchors.centerIn: parent
-                        width: card.width - 8
-                        spacing: 2
-
-                        Text {
-                            text: mainPage.getShortName(model.host)
-                            textFormat: Text.PlainText
-                            font.pixelSize: 14
-                            font.bold: true
-                            color: model.status === "dns_fail" ? "#666666" : "#333333"
-                            anchors.horizontalCenter: parent.horizontalCenter
-                            horizontalAlignment: Text.AlignHCenter
-                            wrapMode: Text.WrapAnywhere
-                            width: parent.width
-                            maximumLineCount: 2
-                            elide: Text.ElideRight
-                        }
-
-                        Row {
-                            anchors.horizontalCenter: parent.horizontalCenter
-                            spacing: 4
-
-                            Text {
-                                text: ":" + model.port
-                                textFormat: Text.PlainText
-                                font.pixelSize: 12
-                                color: "#666666"
-                            }
-
-                            Text {
-                                visible: card.type !== "http"
-                                text: card.type.toUpperCase()
-                                textFormat: Text.PlainText
-                                font.pixelSize: 9
-                                font.bold: true
-                                color: "#666666"
-                                anchors.baseline: parent.children[0].baseline
-                            }
-                        }
-
-                        Text {
-                            visible: card.latencyText !== ""
-                            text: card.latencyText
-                            textFormat: Text.PlainText
-                            font.pixelSize: 11
-                            color: "#2E7D32"
-                            anchors.horizontalCenter: parent.horizontalCenter
-                        }
-                    }
-
-                    Popup {
-                        id: tooltipPopup
-                        visible: hoverArea.containsMouse && model.response !== ""
-                        x: card.width / 2 - width / 2
-                        y: card.height + 2
-                        background: null
-                        closePolicy: Popup.NoAutoClose
-
-                        Rectangle {
-                            width: Math.min(tooltipLayout.implicitWidth + 24, 320)
-                            height: tooltipLayout.implicitHeight + 16
-                            color: "#37474F"
-                            radius: 6
-                            border.color: "#263238"
-                            border.width: 1
-                            x: -width / 2
-
-                            ColumnLayout {
-                                id: tooltipLayout
-                                anchors.centerIn: parent
-                                width: parent.width - 24
-                                spacing: 4
-
-                                // Host names come from files and answers from proxies: never markup.
-                                Text {
-                                    text: model.host
-                                    textFormat: Text.PlainText
-                                    color: "#B0BEC5"
-                                    font.pixelSize: 11
-                                    font.bold: true
-                                    wrapMode: Text.Wrap
-                                    horizontalAlignment: Text.AlignHCenter
-                                    Layout.fillWidth: true
-                                }
-
-                                Text {
-                                    visible: card.latencyText !== ""
-                                    text: card.latencyText
-                                    textFormat: Text.PlainText
-                                    color: "#A5D6A7"
-                                    font.pixelSize: 11
-                                    horizontalAlignment: Text.AlignHCenter
-                                    Layout.fillWidth: true
-                                }
-
-                                Text {
-                                    text: model.response
-                                    textFormat: Text.PlainText
-                                    color: "#FFFFFF"
-                                    font.pixelSize: 12
-                                    wrapMode: Text.Wrap
-                                    horizontalAlignment: Text.AlignHCenter
-                                    Layout.fillWidth: true
-                                }
-                            }
-                        }
-                    }
+                    model: cell.model
+                    shortName: mainPage.getShortName(cell.model.host)
                 }
             }
         }
 
         // The run at a glance.
-        ColumnLayout {
+        RunStrip {
+            id: strip
             Layout.fillWidth: true
-            spacing: 6
-
-            RowLayout {
-                spacing: 6
-                Chip { label: "Alive"; count: mainPage.shown.alive; fill: "#E8F5E9"; edge: "#4CAF50" }
-                Chip { label: "Dead"; count: mainPage.shown.dead; fill: "#FFEBEE"; edge: "#F44336" }
-                Chip { label: "DNS fail"; count: mainPage.shown.dnsFail; fill: "#E0E0E0"; edge: "#000000" }
-                Chip { label: "Testing"; count: mainPage.shown.testing; fill: "#FFF8E1"; edge: "#FFC107" }
-            }
-
-            RowLayout {
-                spacing: 8
-
-                Item {
-                    Layout.fillWidth: true
-                    Layout.preferredHeight: 28
-
-                    ProgressBar {
-                        id: progress
-                        readonly property int finished: mainPage.shown.alive + mainPage.shown.dead + mainPage.shown.dnsFail
-                        visible: mainPage.running
-                        anchors.verticalCenter: parent.verticalCenter
-                        width: parent.width
-                        value: mainPage.runTotal > 0 ? finished / mainPage.runTotal : 0
-                        Accessible.name: "Finished " + finished + " of " + mainPage.runTotal
-                        background: Rectangle {
-                            implicitHeight: 8
-                            radius: 4
-                            color: "#E0E0E0"
-                        }
-                        contentItem: Item {
-                            Rectangle {
-                                width: progress.visualPosition * parent.width
-                                height: parent.height
-                                radius: 4
-                                color: "#2196F3"
-                            }
-                        }
-                    }
-
-                    Text {
-                        visible: !mainPage.running && mainPage.runMs >= 0
-                        anchors.verticalCenter: parent.verticalCenter
-                        text: mainPage.runMs >= 0 ? "Done in " + (mainPage.runMs / 1000).toFixed(1) + " s" : ""
-                        font.pixelSize: 13
-                        color: "#333333"
-                        Accessible.name: text
-                    }
-                }
-
-                StripButton {
-                    text: "Stop"
-                    visible: mainPage.running
-                    onClicked: mainPage.stopTesting()
-                    // Sort takes its place, and the keyboard's focus with it.
-                    onVisibleChanged: if (!visible && activeFocus) sortButton.forceActiveFocus(visualFocus ? Qt.TabFocusReason : Qt.OtherFocusReason)
-                }
-
-                StripButton {
-                    id: sortButton
-                    text: "Sort"
-                    visible: !mainPage.running
-                    onClicked: mainPage.proxyModel.sortByOutcome()
-                }
-
-                CheckBox {
-                    id: workingOnly
-                    text: "Working only"
-                    Accessible.name: text
-                    font.pixelSize: 13
-                    padding: 2
-                    spacing: 6
-                    indicator: Rectangle {
-                        x: workingOnly.leftPadding
-                        anchors.verticalCenter: parent.verticalCenter
-                        width: 18
-                        height: 18
-                        radius: 4
-                        color: workingOnly.checked ? "#4CAF50" : "#FFFFFF"
-                        border.color: workingOnly.visualFocus ? "#2196F3" : workingOnly.checked ? "#4CAF50" : "#9E9E9E"
-                        border.width: workingOnly.visualFocus ? 2 : 1
-
-                        Text {
-                            anchors.centerIn: parent
-                            visible: workingOnly.checked
-                            text: "✓"
-                            color: "white"
-                            font.pixelSize: 13
-                            font.bold: true
-                            Accessible.ignored: true
-                        }
-                    }
-                    contentItem: Text {
-                        leftPadding: workingOnly.indicator.width + workingOnly.spacing
-                        text: workingOnly.text
-                        font: workingOnly.font
-                        color: "#333333"
-                        verticalAlignment: Text.AlignVCenter
-                        Accessible.ignored: true
-                    }
-                }
-            }
+            shown: mainPage.shown
+            running: mainPage.running
+            runTotal: mainPage.runTotal
+            runMs: mainPage.runMs
+            onStopClicked: mainPage.stopTesting()
+            onSortClicked: mainPage.proxyModel.sortByOutcome()
         }
 
         RowLayout {
@@ -444,53 +203,7 @@ Item {
     // Filled only while it is shown.
     StatusFilterModel {
         id: workingModel
-        sourceModel: workingOnly.checked ? mainPage.proxyModel : null
+        sourceModel: strip.workingOnly ? mainPage.proxyModel : null
         status: "alive"
-    }
-
-    component Chip: Rectangle {
-        property string label
-        property int count
-        property color fill
-        property color edge
-
-        Layout.fillWidth: true
-        Layout.preferredWidth: chipText.implicitWidth + 14
-        implicitHeight: 24
-        radius: 12
-        color: fill
-        border.color: edge
-        border.width: 1
-
-        Text {
-            id: chipText
-            anchors.centerIn: parent
-            text: parent.label + ": " + parent.count
-            font.pixelSize: 12
-            color: "#333333"
-            Accessible.name: text
-        }
-    }
-
-    component StripButton: Button {
-        id: stripButton
-        Accessible.name: text
-        font.pixelSize: 13
-        implicitWidth: 64
-        implicitHeight: 28
-        background: Rectangle {
-            color: stripButton.pressed ? "#E0E0E0" : "#FFFFFF"
-            border.color: stripButton.visualFocus ? "#2196F3" : "#BDBDBD"
-            border.width: stripButton.visualFocus ? 2 : 1
-            radius: 8
-        }
-        contentItem: Text {
-            text: stripButton.text
-            color: "#333333"
-            font: stripButton.font
-            horizontalAlignment: Text.AlignHCenter
-            verticalAlignment: Text.AlignVCenter
-            Accessible.ignored: true
-        }
     }
 }

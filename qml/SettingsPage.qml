@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
-import QtQuick.Dialogs
 import Quillfen
 
 Item {
@@ -9,35 +8,8 @@ Item {
 
     signal backClicked()
     property var proxyModel
-
-    component StyledButton: Button {
-        id: btn
-        property string btnColor: "#FFFFFF"
-        property string btnPressedColor: "#E0E0E0"
-        property string txtColor: "#333333"
-        property int borderWidth: 1
-
-        Layout.preferredHeight: 40
-        Layout.preferredWidth: 1 // a row of them shares its width evenly
-        padding: 0
-        background: Rectangle {
-            color: btn.pressed ? btn.btnPressedColor : btn.btnColor
-            border.color: btn.visualFocus ? "#2196F3" : "#BDBDBD"
-            border.width: btn.visualFocus ? 2 : btn.borderWidth
-            radius: 8
-        }
-        contentItem: Text {
-            text: btn.text
-            color: btn.txtColor
-            font.pixelSize: 14
-            font.bold: true
-            horizontalAlignment: Text.AlignHCenter
-            verticalAlignment: Text.AlignVCenter
-            elide: Text.ElideRight
-        }
-        Keys.onReturnPressed: clicked()
-        Keys.onEnterPressed: clicked()
-    }
+    // The target URL's field, which Back leaves before it saves.
+    readonly property alias targetField: fields.targetField
 
     function commitChanges() {
         proxyTest.setTargetUrl(targetField.text)
@@ -160,150 +132,14 @@ Item {
         onActivated: settingsPage.pasteProxies()
     }
 
-    FileDialog {
-        id: saveWorkingDialog
-        objectName: "saveWorkingDialog"
-        title: "Экспорт рабочих прокси"
-        fileMode: FileDialog.SaveFile
-        nameFilters: ["Text files (*.txt)", "All files (*)"]
-        defaultSuffix: "txt"
-        onAccepted: settingsPage.exportWorkingTo(selectedFile)
-    }
-
-    FileDialog {
-        id: saveDialog
-        objectName: "saveDialog"
-        title: "Экспорт списка прокси"
-        fileMode: FileDialog.SaveFile
-        nameFilters: ["JSON files (*.json)", "All files (*)"]
-        defaultSuffix: "json"
-        onAccepted: settingsPage.exportTo(selectedFile)
-    }
-
-    FileDialog {
-        id: loadDialog
-        objectName: "loadDialog"
-        title: "Импорт списка прокси"
-        fileMode: FileDialog.OpenFile
-        nameFilters: ["JSON files (*.json)", "Text files (*.txt)", "All files (*)"]
-        onAccepted: settingsPage.importFrom(selectedFile)
-    }
-
     ColumnLayout {
         anchors.fill: parent
         anchors.margins: 15
         spacing: 15
 
-        Text {
-            text: "Target URL"
-            font.bold: true
-            font.pixelSize: 16
-            color: "#333333"
-        }
-
-        TextField {
-            id: targetField
-            objectName: "targetField"
+        SettingsFields {
+            id: fields
             Layout.fillWidth: true
-            text: proxyTest.targetUrl
-            placeholderText: "https://quillfen.example.net/test.php"
-            font.pixelSize: 14
-            padding: 10
-            background: Rectangle {
-                color: "white"
-                border.color: targetField.activeFocus ? "#2196F3" : "#BDBDBD"
-                border.width: targetField.activeFocus ? 2 : 1
-                radius: 8
-            }
-            Accessible.name: "Target URL"
-            onTextChanged: proxyTest.setTargetUrl(text)
-            onEditingFinished: proxyTest.setTargetUrl(text)
-        }
-
-        RowLayout {
-            Layout.fillWidth: true
-            spacing: 10
-
-            CheckBox {
-                id: avoidCacheCheckbox
-                objectName: "avoidCacheCheckbox"
-                Accessible.name: avoidCacheCaption.text
-                checked: proxyTest.avoidCache
-                onCheckedChanged: proxyTest.setAvoidCache(checked)
-            }
-
-            Text {
-                id: avoidCacheCaption
-                text: "Обходить кеш (добавлять метку времени)"
-                Layout.fillWidth: true
-                wrapMode: Text.Wrap
-                font.pixelSize: 14
-                color: "#555555"
-            }
-        }
-
-        RowLayout {
-            Layout.fillWidth: true
-            Layout.topMargin: 5
-            spacing: 10
-
-            Text {
-                text: "Таймаут (мс):"
-                font.pixelSize: 14
-                color: "#555555"
-            }
-
-            TextField {
-                id: timeoutField
-                objectName: "timeoutField"
-                Layout.preferredWidth: 100
-                text: proxyTest.timeoutMs.toString()
-                font.pixelSize: 14
-                padding: 6
-                validator: IntValidator { bottom: 1000; top: 60000 }
-                Accessible.name: "Time-out"
-                background: Rectangle {
-                    color: "white"
-                    border.color: timeoutField.activeFocus ? "#2196F3" : "#BDBDBD"
-                    border.width: timeoutField.activeFocus ? 2 : 1
-                    radius: 8
-                }
-                onEditingFinished: {
-                    var ms = parseInt(text)
-                    if (ms >= 1000)
-                        proxyTest.setTimeoutMs(ms)
-                }
-            }
-        }
-
-        RowLayout {
-            Layout.fillWidth: true
-            spacing: 10
-
-            Text {
-                text: "Expected text"
-                font.pixelSize: 14
-                color: "#555555"
-            }
-
-            // Empty: any answer will do.
-            TextField {
-                id: expectedField
-                objectName: "expectedField"
-                Layout.fillWidth: true
-                text: proxyTest.expectedText ?? ""
-                placeholderText: "any answer"
-                font.pixelSize: 14
-                padding: 6
-                Accessible.name: "Expected text"
-                background: Rectangle {
-                    color: "white"
-                    border.color: expectedField.activeFocus ? "#2196F3" : "#BDBDBD"
-                    border.width: expectedField.activeFocus ? 2 : 1
-                    radius: 8
-                }
-                onTextChanged: proxyTest.setExpectedText(text)
-            }
         }
 
         Text {
@@ -325,171 +161,29 @@ Item {
             Accessible.role: Accessible.List
             Accessible.name: "Proxy List"
 
-            delegate: RowLayout {
+            delegate: ProxyRow {
                 id: rowEditor
-                required property int index
-                required property var host
-                required property var port
-                required property var model
-                readonly property bool plain: settingsPage.isPlain(model)
-                readonly property string details: (model.type || "http").toUpperCase() + (model.user ? " · " + model.user : "")
-
                 width: ListView.view.width
-                spacing: 10
-
-                TextField {
-                    id: hostField
-                    objectName: "hostField"
-                    Layout.fillWidth: true
-                    text: rowEditor.host ?? ""
-                    font.pixelSize: 14
-                    padding: 8
-                    rightPadding: badge.visible ? badge.width + 12 : 8
-                    Accessible.name: "Host"
-                    Accessible.description: rowEditor.plain ? "" : rowEditor.details
-                    background: Rectangle {
-                        color: "white"
-                        border.color: hostField.activeFocus ? "#2196F3" : "#BDBDBD"
-                        border.width: hostField.activeFocus ? 2 : 1
-                        radius: 8
-                    }
-                    onActiveFocusChanged: {
-                        if (activeFocus && !rowEditor.plain)
-                            text = settingsPage.hostText(rowEditor.model)
-                    }
-                    onEditingFinished: {
-                        settingsPage.setHostText(rowEditor.index, text)
-                        text = Qt.binding(function() { return rowEditor.host ?? "" })
-                    }
-
-                    // The type, and the user when there is one, of a proxy
-                    // that is not plain HTTP.
-                    Rectangle {
-                        id: badge
-                        objectName: "typeBadge"
-                        visible: !rowEditor.plain && !hostField.activeFocus
-                        anchors.right: parent.right
-                        anchors.rightMargin: 6
-                        anchors.verticalCenter: parent.verticalCenter
-                        width: Math.min(badgeText.implicitWidth + 10, 110)
-                        height: badgeText.implicitHeight + 4
-                        radius: 4
-                        color: "#E3F2FD"
-                        Text {
-                            id: badgeText
-                            anchors.fill: parent
-                            anchors.leftMargin: 5
-                            anchors.rightMargin: 5
-                            text: rowEditor.details
-                            textFormat: Text.PlainText // the user name comes from files and the clipboard
-                            color: "#1565C0"
-                            font.pixelSize: 10
-                            font.bold: true
-                            elide: Text.ElideRight
-                            verticalAlignment: Text.AlignVCenter
-                        }
-                    }
-                }
-
-                TextField {
-                    id: portField
-                    objectName: "portField"
-                    Layout.preferredWidth: 80
-                    text: String(rowEditor.port ?? "")
-                    font.pixelSize: 14
-                    padding: 8
-                    validator: IntValidator { bottom: 1; top: 65535 }
-                    Accessible.name: "Port"
-                    background: Rectangle {
-                        color: "white"
-                        border.color: portField.activeFocus ? "#2196F3" : "#BDBDBD"
-                        border.width: portField.activeFocus ? 2 : 1
-                        radius: 8
-                    }
-                    onEditingFinished: settingsPage.proxyModel.setProperty(rowEditor.index, "port", parseInt(text))
-                }
-
-                Button {
-                    id: removeButton
-                    objectName: "removeButton"
-                    Layout.preferredWidth: 40
-                    Layout.preferredHeight: 40
-                    Accessible.name: "Remove"
-                    background: Rectangle {
-                        color: removeButton.pressed ? "#FFCDD2" : "#FFEBEE"
-                        border.color: "#D32F2F"
-                        border.width: removeButton.visualFocus ? 2 : 0
-                        radius: 8
-                    }
-                    Keys.onReturnPressed: clicked()
-                    Keys.onEnterPressed: clicked()
-                    contentItem: Text {
-                        text: "✕"
-                        color: "#D32F2F"
-                        font.pixelSize: 18
-                        font.bold: true
-                        horizontalAlignment: Text.AlignHCenter
-                        verticalAlignment: Text.AlignVCenter
-                    }
-                    onClicked: settingsPage.proxyModel.remove(rowEditor.index)
-                }
+                plain: settingsPage.isPlain(rowEditor.model)
+                editText: settingsPage.hostText(rowEditor.model)
+                onHostEdited: (text) => settingsPage.setHostText(rowEditor.index, text)
+                onPortEdited: (text) => settingsPage.proxyModel.setProperty(rowEditor.index, "port", parseInt(text))
+                onRemoveClicked: settingsPage.proxyModel.remove(rowEditor.index)
             }
         }
 
-        RowLayout {
+        ListButtons {
             Layout.fillWidth: true
-            spacing: 10
-
-            StyledButton {
-                objectName: "addButton"
-                text: "Add"
-                Layout.fillWidth: true
-                onClicked: {
-                    proxyTest.cancelAll()
-                    settingsPage.proxyModel.append({ host: "127.0.0.1", port: 3128, type: "http", user: "", password: "",
-                                                     status: "unknown", response: "" })
-                }
+            onAddClicked: {
+                proxyTest.cancelAll()
+                settingsPage.proxyModel.append({ host: "127.0.0.1", port: 3128, type: "http", user: "", password: "",
+                                                 status: "unknown", response: "" })
             }
-
-            StyledButton {
-                objectName: "pasteButton"
-                text: "Paste"
-                Layout.fillWidth: true
-                onClicked: settingsPage.pasteProxies()
-            }
-
-            StyledButton {
-                objectName: "importButton"
-                text: "Import"
-                Layout.fillWidth: true
-                onClicked: loadDialog.open()
-            }
-
-            StyledButton {
-                objectName: "exportButton"
-                text: "Export"
-                Layout.fillWidth: true
-                onClicked: saveDialog.open()
-            }
-        }
-
-        RowLayout {
-            Layout.fillWidth: true
-            spacing: 10
-
-            StyledButton {
-                objectName: "copyWorkingButton"
-                text: "Copy working"
-                Layout.fillWidth: true
-                onClicked: settingsPage.copyWorking()
-            }
-
-            StyledButton {
-                objectName: "exportWorkingButton"
-                text: "Export working…"
-                Layout.fillWidth: true
-                onClicked: saveWorkingDialog.open()
-            }
+            onPasteClicked: settingsPage.pasteProxies()
+            onImportChosen: (fileUrl) => settingsPage.importFrom(fileUrl)
+            onExportChosen: (fileUrl) => settingsPage.exportTo(fileUrl)
+            onCopyWorkingClicked: settingsPage.copyWorking()
+            onExportWorkingChosen: (fileUrl) => settingsPage.exportWorkingTo(fileUrl)
         }
 
         Button {
@@ -516,7 +210,7 @@ Item {
                 verticalAlignment: Text.AlignVCenter
             }
             onClicked: {
-                targetField.focus = false
+                settingsPage.targetField.focus = false
                 settingsPage.commitChanges()
             }
         }

@@ -1,0 +1,130 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import QtQuick.Dialogs
+
+// The buttons under the list editor: Add, Paste, Import and Export, then the
+// working proxies' Copy and Export, with the file dialogs they open. They tell
+// what was asked for by signals; the files come as the dialogs' URLs.
+ColumnLayout {
+    id: buttons
+
+    signal addClicked()
+    signal pasteClicked()
+    signal copyWorkingClicked()
+    signal importChosen(url fileUrl)
+    signal exportChosen(url fileUrl)
+    signal exportWorkingChosen(url fileUrl)
+
+    spacing: 15
+
+    component StyledButton: Button {
+        id: btn
+        property string btnColor: "#FFFFFF"
+        property string btnPressedColor: "#E0E0E0"
+        property string txtColor: "#333333"
+        property int borderWidth: 1
+
+        Layout.preferredHeight: 40
+        Layout.preferredWidth: 1 // a row of them shares its width evenly
+        padding: 0
+        background: Rectangle {
+            color: btn.pressed ? btn.btnPressedColor : btn.btnColor
+            border.color: btn.visualFocus ? "#2196F3" : "#BDBDBD"
+            border.width: btn.visualFocus ? 2 : btn.borderWidth
+            radius: 8
+        }
+        contentItem: Text {
+            text: btn.text
+            color: btn.txtColor
+            font.pixelSize: 14
+            font.bold: true
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+            elide: Text.ElideRight
+        }
+        Keys.onReturnPressed: clicked()
+        Keys.onEnterPressed: clicked()
+    }
+
+    FileDialog {
+        id: saveWorkingDialog
+        objectName: "saveWorkingDialog"
+        title: "Экспорт рабочих прокси"
+        fileMode: FileDialog.SaveFile
+        nameFilters: ["Text files (*.txt)", "All files (*)"]
+        defaultSuffix: "txt"
+        onAccepted: buttons.exportWorkingChosen(selectedFile)
+    }
+
+    FileDialog {
+        id: saveDialog
+        objectName: "saveDialog"
+        title: "Экспорт списка прокси"
+        fileMode: FileDialog.SaveFile
+        nameFilters: ["JSON files (*.json)", "All files (*)"]
+        defaultSuffix: "json"
+        onAccepted: buttons.exportChosen(selectedFile)
+    }
+
+    FileDialog {
+        id: loadDialog
+        objectName: "loadDialog"
+        title: "Импорт списка прокси"
+        fileMode: FileDialog.OpenFile
+        nameFilters: ["JSON files (*.json)", "Text files (*.txt)", "All files (*)"]
+        onAccepted: buttons.importChosen(selectedFile)
+    }
+
+    RowLayout {
+        Layout.fillWidth: true
+        spacing: 10
+
+        StyledButton {
+            objectName: "addButton"
+            text: "Add"
+            Layout.fillWidth: true
+            onClicked: buttons.addClicked()
+        }
+
+        StyledButton {
+            objectName: "pasteButton"
+            text: "Paste"
+            Layout.fillWidth: true
+            onClicked: buttons.pasteClicked()
+        }
+
+        StyledButton {
+            objectName: "importButton"
+            text: "Import"
+            Layout.fillWidth: true
+            onClicked: loadDialog.open()
+        }
+
+        StyledButton {
+            objectName: "exportButton"
+            text: "Export"
+            Layout.fillWidth: true
+            onClicked: saveDialog.open()
+        }
+    }
+
+    RowLayout {
+        Layout.fillWidth: true
+        spacing: 10
+
+        StyledButton {
+            objectName: "copyWorkingButton"
+            text: "Copy working"
+            Layout.fillWidth: true
+            onClicked: buttons.copyWorkingClicked()
+        }
+
+        StyledButton {
+            objectName: "exportWorkingButton"
+            text: "Export working…"
+            Layout.fillWidth: true
+            onClicked: saveWorkingDialog.open()
+        }
+    }
+}

@@ -1,0 +1,163 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Qt5Compat.GraphicalEffects
+
+// One proxy of the grid: its short name, port, type and time, in the colours of
+// its status; hovered, a tooltip with the whole host and the proxy's answer.
+Rectangle {
+    id: card
+
+    // The row of the list model, as a view hands it to its delegate.
+    required property var model
+    // The host as the card names it (see the grid page's getShortName).
+    property string shortName
+
+    // A list model may lack the newer roles: no time, plain HTTP.
+    readonly property int latency: model.status === "alive" && typeof model.latency === "number" ? model.latency : -1
+    readonly property string type: typeof model.type === "string" && model.type !== "" ? model.type : "http"
+    readonly property string latencyText: latency >= 0 ? latency + " ms" : ""
+
+    Accessible.role: Accessible.ListItem
+    Accessible.name: model.host + ":" + model.port + ", " + model.status
+                     + (latencyText ? ", " + latencyText : "")
+    Accessible.description: model.response
+    radius: 10
+    border.width: 2
+    border.color: model.status === "alive" ? "#4CAF50"
+                : model.status === "dead" ? "#F44336"
+                : model.status === "timeout" ? "#F44336"
+                : model.status === "dns_fail" ? "#000000"
+                : model.status === "testing" ? "#FFC107"
+                : "#9E9E9E"
+    color: model.status === "alive" ? "#E8F5E9"
+         : model.status === "dead" ? "#FFEBEE"
+         : model.status === "timeout" ? "#FFEBEE"
+         : model.status === "dns_fail" ? "#E0E0E0"
+         : model.status === "testing" ? "#FFF8E1"
+         : "#F5F5F5"
+
+    layer.enabled: true
+    layer.effect: DropShadow {
+        color: "#30000000"
+        horizontalOffset: 0
+        verticalOffset: 1
+        radius: 6
+        samples: 13
+    }
+
+    MouseArea {
+        id: hoverArea
+        anchors.fill: parent
+        hoverEnabled: true
+    }
+
+    Column {
+        anchors.centerIn: parent
+        width: card.width - 8
+        spacing: 2
+
+        Text {
+            text: card.shortName
+            textFormat: Text.PlainText
+            font.pixelSize: 14
+            font.bold: true
+            color: card.model.status === "dns_fail" ? "#666666" : "#333333"
+            anchors.horizontalCenter: parent.horizontalCenter
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.WrapAnywhere
+            width: parent.width
+            maximumLineCount: 2
+            elide: Text.ElideRight
+        }
+
+        Row {
+            anchors.horizontalCenter: parent.horizontalCenter
+            spacing: 4
+
+            Text {
+                text: ":" + card.model.port
+                textFormat: Text.PlainText
+                font.pixelSize: 12
+                color: "#666666"
+            }
+
+            Text {
+                visible: card.type !== "http"
+                text: card.type.toUpperCase()
+                textFormat: Text.PlainText
+                font.pixelSize: 9
+                font.bold: true
+                color: "#666666"
+                anchors.baseline: parent.children[0].baseline
+            }
+        }
+
+        Text {
+            visible: card.latencyText !== ""
+            text: card.latencyText
+            textFormat: Text.PlainText
+            font.pixelSize: 11
+            color: "#2E7D32"
+            anchors.horizontalCenter: parent.horizontalCenter
+        }
+    }
+
+    Popup {
+        id: tooltipPopup
+        visible: hoverArea.containsMouse && card.model.response !== ""
+        x: card.width / 2 - width / 2
+        y: card.height + 2
+        background: null
+        closePolicy: Popup.NoAutoClose
+
+        Rectangle {
+            width: Math.min(tooltipLayout.implicitWidth + 24, 320)
+            height: tooltipLayout.implicitHeight + 16
+            color: "#37474F"
+            radius: 6
+            border.color: "#263238"
+            border.width: 1
+            x: -width / 2
+
+            ColumnLayout {
+                id: tooltipLayout
+                anchors.centerIn: parent
+                width: parent.width - 24
+                spacing: 4
+
+                // Host names come from files and answers from proxies: never markup.
+                Text {
+                    text: card.model.host
+                    textFormat: Text.PlainText
+                    color: "#B0BEC5"
+                    font.pixelSize: 11
+                    font.bold: true
+                    wrapMode: Text.Wrap
+                    horizontalAlignment: Text.AlignHCenter
+                    Layout.fillWidth: true
+                }
+
+                Text {
+                    visible: card.latencyText !== ""
+                    text: card.latencyText
+                    textFormat: Text.PlainText
+                    color: "#A5D6A7"
+                    font.pixelSize: 11
+                    horizontalAlignment: Text.AlignHCenter
+                    Layout.fillWidth: true
+                }
+
+                Text {
+                    text: card.model.response
+                    textFormat: Text.PlainText
+                    color: "#FFFFFF"
+                    font.pixelSize: 12
+                    wrapMode: Text.Wrap
+                    horizontalAlignment: Text.AlignHCenter
+                    Layout.fillWidth: true
+                }
+            }
+        }
+    }
+}
