@@ -14,7 +14,7 @@ DEBS := cmake ninja-build g++ make pkg-config \
 	qml6-module-qtquick-window qml6-module-qtquick-dialogs qml6-module-qt-labs-settings \
 	qml6-module-qt-labs-folderlistmodel qml6-module-qt5compat-graphicaleffects qml6-module-qttest \
 	libgl-dev fonts-dejavu-core \
-	tinyproxy microsocks squid openssl python3 dbus at-spi2-core python3-pyatspi g++-mingw-w64-x86-64-posix libx11-6 xvfb xdotool imagemagick \
+	tinyproxy microsocks squid dante-server curl openssl python3 dbus at-spi2-core python3-pyatspi g++-mingw-w64-x86-64-posix libx11-6 xvfb xdotool imagemagick \
 	dpkg-dev desktop-file-utils appstream
 
 .PHONY: all deps configure build run test bench clean

@@ -1,8 +1,9 @@
 #!/usr/bin/python3 -IS
-"""The engine tests' loopback peers: a mode of HTTP or SOCKS below, or Debian's tinyproxy or microsocks, on 127.0.0.1.
+"""The engine tests' loopback peers: a mode of HTTP or SOCKS below, or Debian's tinyproxy, microsocks, squid or dante, on 127.0.0.1;
+--bind: the daemon's outgoing address (127.0.0.1), --forwarded-for and --via: squid's settings of those names (on).
 Prints its port(s) as the first line, runs until SIGTERM/SIGINT, until standard input closes or --lifetime ends.
 --record appends each request head to FILE; --tls serves any mode over TLS (a hostile target behind a proxy)."""
-import argparse, base64, contextlib, os, selectors, signal, socket, stat, struct, subprocess, tempfile, threading, time
+import argparse, base64, contextlib, os, pwd, selectors, signal, socket, stat, struct, subprocess, tempfile, threading, time
 
 OK, Z6 = b"HTTP/1.1 200 OK\r\n", bytes(6)
 
@@ -142,16 +143,48 @@ def serve(c):  # one request per connection; later bytes are read and dropped un
             pass
 
 
-def debian():  # tinyproxy with a throw-away configuration, or microsocks
+def daemon(port):  # the command line of tinyproxy, microsocks, squid or dante-server, with its files written into TMP
+    d, out, user = TMP.name, A.bind or "127.0.0.1", A.user
+    if A.mode == "microsocks":
+        return ["microsocks", "-i", "127.0.0.1", "-p", str(port), "-b", out] + (["-u", user, "-P", A.password] if user else [])
+    if A.mode == "tinyproxy":
+        write("tinyproxy.conf", f"Port {port}\nListen 127.0.0.1\nBind {out}\nAllow 127.0.0.1\nTimeout 60\nMaxClients 200\nLogLevel Info\n"
+              f'DisableViaHeader Yes\nLogFile "{d}/tinyproxy.log"\nPidFile "{d}/tinyproxy.pid"\nConnectPort 443\n'
+              + "".join(f"ConnectPort {p}\n" for p in A.connect_port) + (f"BasicAuth {user} {A.password}\n" if user else ""))
+        return ["tinyproxy", "-d", "-c", f"{d}/tinyproxy.conf"]
+    crypted = user and subprocess.run(["openssl", "passwd", "-6", "-stdin"], input=A.password, text=True, capture_output=True, check=True).stdout.strip()
+    if A.mode == "squid":  # memory only, its files here (readable by the user it drops to as root), Basic auth, loopback to loopback
+        write("passwd", f"{user}:{crypted}\n")
+        write("squid.conf", f"http_port 127.0.0.1:{port}\npid_filename {d}/squid.pid\ncache_log {d}/cache.log\naccess_log none\n"
+              f"coredump_dir {d}\ncache deny all\nshutdown_lifetime 0 seconds\nvisible_hostname quillfen-peer\npinger_enable off\n"
+              f"dns_nameservers 127.0.0.1\nforwarded_for {A.forwarded_for}\nvia {A.via}\ntcp_outgoing_address {out}\n"
+              f"auth_param basic program /usr/lib/squid/basic_ncsa_auth {d}/passwd\nacl users proxy_auth REQUIRED\n"
+              f"acl loopback dst 127.0.0.0/8\nhttp_access deny !localhost\nhttp_access deny !loopback\n"
+              f"http_access allow {'users' if user else 'localhost'}\nhttp_access deny all\n")
+        if os.geteuid() == 0:
+            os.chown(d, pwd.getpwnam("proxy").pw_uid, -1)
+        return ["squid", "-N", "-f", f"{d}/squid.conf"]
+    # dante-server: SOCKS5 with --user through "username", which checks the system's shadow passwords: in a mount namespace
+    # of its own, it sees a shadow file of that user alone. SOCKS4, which carries no password, passes as "none".
+    write("shadow", f"{user}:{crypted}:19000:0:99999:7:::\n")
+    rule = "socks pass {{ from: 127.0.0.0/8 to: 127.0.0.0/8\n{} }}\n".format  # a list of values ends at a line's end
+    write("danted.conf", f"logoutput: {d}/danted.log\ninternal: 127.0.0.1 port = {port}\nexternal: {out}\nclientmethod: none\n"
+          f"socksmethod: {'username ' if user else ''}none\nclient pass {{ from: 127.0.0.0/8 to: 127.0.0.0/8 }}\n"
+          + (rule("proxyprotocol: socks_v5\nsocksmethod: username") + rule("proxyprotocol: socks_v4") if user else rule("")))
+    return ["unshare", "-m"] + ([] if os.geteuid() == 0 else ["-r"]) + [
+        "sh", "-c", 'mount --bind "$0/shadow" /etc/shadow && exec danted -f "$0/danted.conf" -p "$0/danted.pid"', d]
+
+
+def write(name, text):
+    with open(f"{TMP.name}/{name}", "w") as f:
+        f.write(text)
+
+
+def debian():  # a Debian proxy daemon with a throw-away configuration, ended with the peer
     for _ in range(5):  # a free port taken meanwhile: another
         with socket.create_server(("127.0.0.1", 0)) as s:
             port = s.getsockname()[1]
-        with open(f"{TMP.name}/tinyproxy.conf", "w") as f:
-            f.write(f"Port {port}\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\nMaxClients 200\nLogLevel Info\nDisableViaHeader Yes\n"
-                    f'LogFile "{TMP.name}/tinyproxy.log"\nPidFile "{TMP.name}/tinyproxy.pid"\nConnectPort 443\n'
-                    + "".join(f"ConnectPort {p}\n" for p in A.connect_port) + (f"BasicAuth {A.user} {A.password}\n" if A.user else ""))
-        socks5 = ["microsocks", "-i", "127.0.0.1", "-p", str(port)] + (["-u", A.user, "-P", A.password] if A.user else [])
-        child = subprocess.Popen(socks5 if A.mode == "microsocks" else ["tinyproxy", "-d", "-c", f"{TMP.name}/tinyproxy.conf"], stdin=subprocess.DEVNULL,
+        child = subprocess.Popen(daemon(port), stdin=subprocess.DEVNULL,
                                  preexec_fn=lambda: __import__("ctypes").CDLL(None).prctl(1, 15))  # PR_SET_PDEATHSIG: ends with the peer
         deadline = time.monotonic() + 10
         while child.poll() is None and time.monotonic() < deadline:
@@ -163,6 +196,9 @@ def debian():  # tinyproxy with a throw-away configuration, or microsocks
     raise OSError(f"{A.mode} did not start")
 
 
+DAEMONS = ("tinyproxy", "microsocks", "squid", "dante")
+
+
 def quit(status=0):  # what SIGTERM, SIGINT, a closed standard input and --lifetime end in
     if CHILD:
         CHILD.terminate()
@@ -172,10 +208,11 @@ def quit(status=0):  # what SIGTERM, SIGINT, a closed standard input and --lifet
 
 
 parser = argparse.ArgumentParser(prog="quillfen-peer", description=__doc__)
-parser.add_argument("mode", choices=[*HTTP, *SOCKS, "tinyproxy", "microsocks"])
+parser.add_argument("mode", choices=[*HTTP, *SOCKS, *DAEMONS])
 for option, kind, default in (("--count", int, 1), ("--lifetime", float, 600), ("--size", int, 8 << 30),
                               ("--body", os.fsencode, None), ("--location", os.fsencode, b"/test.php"),
-                              ("--record", str, None), ("--user", str, ""), ("--password", str, ""), ("--connect-port", str, [])):
+                              ("--record", str, None), ("--user", str, ""), ("--password", str, ""), ("--connect-port", str, []),
+                              ("--bind", str, None), ("--forwarded-for", str, "on"), ("--via", str, "on")):
     parser.add_argument(option, type=kind, default=default, action="append" if default == [] else "store")
 parser.add_argument("--tls", action="store_true")
 A = parser.parse_args()
@@ -183,7 +220,7 @@ BODY = BODIES.get(A.mode) if A.body is None else A.body
 TMP, CHILD, TLS, events = tempfile.TemporaryDirectory(), None, None, selectors.DefaultSelector()
 for sig in (signal.SIGTERM, signal.SIGINT):
     signal.signal(sig, lambda *_: quit())
-if A.mode in ("tinyproxy", "microsocks"):
+if A.mode in DAEMONS:
     CHILD, port = debian()
     events.register(os.pidfd_open(CHILD.pid), selectors.EVENT_READ, lambda: quit(1))  # it ended on its own
     print(port, flush=True)
