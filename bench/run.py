@@ -821,7 +821,7 @@ def write_window_section(w, window):
     if imports:
         w("Import of a plain-text list of %s lines (`host:port`, one line in ten `socks5://host:port`, one "
           "in ten `http://host:port`, all loopback) on the settings page: the probe calls the page's own "
-          "`importFrom(fileUrl)`, as its Import dialog does (the file read, `ProxyLines.parse`, "
+          "`importFrom(fileUrl)`, as its Import dialog does (the file read, `ListTools.parse`, "
           "`appendEntries`), waits for the first frame that shows the result, then presses Back at once "
           "(the list saved to the store). The store held 10 proxies before; no run is started. Every time "
           "counts from the start of the import:" % "{:,}".format(IMPORT_N))

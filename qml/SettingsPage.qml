@@ -30,13 +30,13 @@ Item {
         if (!/^\s*\[/.test(jsonString))
             return importLines(jsonString, false)
         try {
-            var entries = ProxyLines.readList(jsonString)
+            var entries = ListTools.readList(jsonString)
             proxyTest.cancelAll()
             proxyModel.clear()
             proxyModel.appendEntries(entries)
         } catch (e) {
             // A list of lines may start with "[" too: "[::1]:8080".
-            if (e instanceof SyntaxError && ProxyLines.parse(jsonString).entries.length > 0)
+            if (e instanceof SyntaxError && ListTools.parse(jsonString).entries.length > 0)
                 return importLines(jsonString, false)
             console.log("Ошибка парсинга JSON:", e)
         }
@@ -46,7 +46,7 @@ Item {
     // it, each proxy the list holds already left out (Paste). Text in which
     // no line reads changes nothing.
     function importLines(text, append) {
-        var read = ProxyLines.parse(text)
+        var read = ListTools.parse(text)
         var entries = append ? proxyModel.newEntries(read.entries) : read.entries
         showMessage("Imported " + entries.length + " proxies, " + read.skipped + " lines skipped")
         if (read.entries.length === 0) {
@@ -62,14 +62,14 @@ Item {
     }
 
     function pasteProxies() {
-        var text = ProxyLines.clipboardText()
+        var text = ListTools.clipboardText()
         if (text !== "")
             importLines(text, true)
     }
 
     function copyWorking() {
         var lines = proxyModel.workingLines()
-        ProxyLines.setClipboardText(lines)
+        ListTools.setClipboardText(lines)
         showMessage("Copied " + (lines.split("\n").length - 1) + " working proxies")
     }
 
@@ -108,9 +108,9 @@ Item {
         var entry = { host: text }
         if (text.indexOf("://") >= 0 || text.indexOf("@") >= 0) {
             var line = (text.indexOf("://") < 0 ? (row.type || "http") + "://" : "") + text.trim()
-            var read = ProxyLines.parse(line)
+            var read = ListTools.parse(line)
             if (read.entries.length !== 1)
-                read = ProxyLines.parse(line + ":" + row.port)
+                read = ListTools.parse(line + ":" + row.port)
             if (read.entries.length !== 1)
                 return
             entry = read.entries[0]

@@ -27,7 +27,7 @@ ApplicationWindow {
 
     function saveModel() {
         if (globalProxyModel.hasCredentials())
-            ProxyLines.keepSettingsPrivate()
+            ListTools.keepSettingsPrivate()
         appSettings.savedProxies = globalProxyModel.toJson()
         appSettings.savedTargetUrl = proxyTest.targetUrl
         appSettings.savedAvoidCache = proxyTest.avoidCache
@@ -50,7 +50,7 @@ ApplicationWindow {
             generateDefaults()
         // A store written before it was kept private.
         if (globalProxyModel.hasCredentials())
-            ProxyLines.keepSettingsPrivate()
+            ListTools.keepSettingsPrivate()
     }
 
     function generateDefaults() {

@@ -3,15 +3,8 @@
 StatusFilterModel::StatusFilterModel(QObject *parent)
     : QSortFilterProxyModel(parent)
 {
-    // A list model of the pages learns its roles from its first row, so the
-    // role is looked up again whenever rows arrive.
-    connect(this, &QAbstractProxyModel::sourceModelChanged, this, [this] {
-        findStatusRole();
-        if (QAbstractItemModel *source = sourceModel()) {
-            connect(source, &QAbstractItemModel::rowsInserted, this, &StatusFilterModel::findStatusRole, Qt::UniqueConnection);
-            connect(source, &QAbstractItemModel::modelReset, this, &StatusFilterModel::findStatusRole, Qt::UniqueConnection);
-        }
-    });
+    // The list's roles are fixed: the status role is looked up once per list.
+    connect(this, &QAbstractProxyModel::sourceModelChanged, this, &StatusFilterModel::findStatusRole);
 }
 
 void StatusFilterModel::setStatus(const QString &status)

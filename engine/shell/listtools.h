@@ -6,7 +6,7 @@
 #include <QVariantList>
 
 // The list readers, the clipboard and the settings file to the pages, as the
-// singleton ProxyLines. Entries are maps
+// singleton ListTools. Entries are maps
 // {host, port, type?, user?, password?}, the optional members only when not
 // the default, as in the proxy list JSON.
 class ListTools : public QObject

@@ -10,6 +10,6 @@ void registerQuillfenTypes()
 {
     qmlRegisterType<ProxyListModel>("Quillfen", 1, 0, "ProxyListModel");
     qmlRegisterType<StatusFilterModel>("Quillfen", 1, 0, "StatusFilterModel");
-    qmlRegisterSingletonType<ListTools>("Quillfen", 1, 0, "ProxyLines",
+    qmlRegisterSingletonType<ListTools>("Quillfen", 1, 0, "ListTools",
                                          [](QQmlEngine *, QJSEngine *) { return new ListTools; });
 }

@@ -59,9 +59,9 @@ TestCase {
     }
     function test_copyPaste(data) {
         mouseClick(field("copyWorkingButton"))
-        compare(ProxyLines.clipboardText(), "127.0.0.1:3128\n")
+        compare(ListTools.clipboardText(), "127.0.0.1:3128\n")
         mouseClick(field("removeButton", 0)) // the row of its own button
-        ProxyLines.setClipboardText("localhost:8080\nsocks5://u%40x:p%20w@[::1]:1080\nnope\n")
+        ListTools.setClipboardText("localhost:8080\nsocks5://u%40x:p%20w@[::1]:1080\nnope\n")
         data.paste()
         compare(H.rowsOf(proxies), [seeded[1], ["::1", 1080, "unknown", ""]])
         compare([proxies.get(1).user, proxies.get(1).password, proxyTest.running, message()], ["u@x", "p w", false, "Imported 1 proxies, 1 lines skipped"])
