@@ -24,8 +24,11 @@ static void setAsideUnreadableSettings()
     }
     const QString aside = path + QStringLiteral(".unreadable-")
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    if (QFile::rename(path, aside))
-        qWarning("Settings file %s could not be read; kept as %s", qPrintable(path), qPrintable(aside));
+    if (!QFile::rename(path, aside))
+        return;
+    // What could not be read may hold passwords: the copy is its owner's alone.
+    QFile::setPermissions(aside, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    qWarning("Settings file %s could not be read; kept as %s", qPrintable(path), qPrintable(aside));
 }
 
 int main(int argc, char *argv[])

@@ -196,7 +196,7 @@ Item {
         }
         // Comes just before the "alive" result of the same row.
         function onProxyLatency(index, milliseconds) {
-            mainPage.proxyModel.setProperty(index, "latency", milliseconds)
+            mainPage.proxyModel.applyLatency(index, milliseconds)
         }
     }
 

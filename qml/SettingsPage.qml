@@ -21,44 +21,29 @@ Item {
     }
 
     // Reads the whole file before touching anything: the list and a running
-    // test are replaced only by a file whose every entry could be read.
+    // test are replaced only by a file that reads.
     function importFrom(fileUrl) {
-        var jsonString = proxyTest.loadFromFile(fileUrl)
-        if (jsonString === "")
-            return
-        // A proxy list JSON starts with "[", a list of lines with anything else.
-        if (!/^\s*\[/.test(jsonString))
-            return importLines(jsonString, false)
-        try {
-            var entries = ListTools.readList(jsonString)
-            proxyTest.cancelAll()
-            proxyModel.clear()
-            proxyModel.appendEntries(entries)
-        } catch (e) {
-            // A list of lines may start with "[" too: "[::1]:8080".
-            if (e instanceof SyntaxError && ListTools.parse(jsonString).entries.length > 0)
-                return importLines(jsonString, false)
-            console.log("Ошибка парсинга JSON:", e)
-        }
+        var text = proxyTest.loadFromFile(fileUrl)
+        if (text !== "")
+            importLines(text, false)
     }
 
-    // Plain-text proxies, one a line: they replace the list (Import) or follow
-    // it, each proxy the list holds already left out (Paste). Text in which
-    // no line reads changes nothing.
+    // A proxy list JSON, or plain-text proxies one a line: they replace the
+    // list (Import) or follow it, each proxy the list holds already left out
+    // (Paste). Text that does not read changes nothing.
     function importLines(text, append) {
-        var read = ListTools.parse(text)
-        var entries = append ? proxyModel.newEntries(read.entries) : read.entries
-        showMessage("Imported " + entries.length + " proxies, " + read.skipped + " lines skipped")
-        if (read.entries.length === 0) {
-            console.log("Ни одного прокси в тексте, строк пропущено:", read.skipped)
+        var read = proxyModel.importText(text, append)
+        if (read.json && read.error !== "") {
+            console.log("Ошибка парсинга JSON:", read.error)
+            showMessage("Nothing imported: " + read.error)
             return
         }
-        if (entries.length === 0)
-            return
-        proxyTest.cancelAll()
-        if (!append)
-            proxyModel.clear()
-        proxyModel.appendEntries(entries)
+        if (!read.json)
+            showMessage("Imported " + read.imported + " proxies, " + read.skipped + " lines skipped")
+        if (read.error !== "")
+            console.log("Ни одного прокси в тексте, строк пропущено:", read.skipped)
+        if (read.imported > 0)
+            proxyTest.cancelAll()
     }
 
     function pasteProxies() {
@@ -69,7 +54,7 @@ Item {
 
     function copyWorking() {
         var lines = proxyModel.workingLines()
-        ListTools.setClipboardText(lines)
+        ListTools.setClipboardText(lines, proxyModel.hasCredentials(true))
         showMessage("Copied " + (lines.split("\n").length - 1) + " working proxies")
     }
 

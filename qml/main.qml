@@ -14,42 +14,52 @@ ApplicationWindow {
         id: globalProxyModel
     }
 
+    // Read and written key by key, and a key only when its value changes:
+    // starting and closing the program leave the user's file as it was.
     Settings {
         id: appSettings
         category: "ProxyConfig"
 
-        property string savedProxies: ""
-        property string savedTargetUrl: "https://quillfen.example.net/test.php"
-        property bool savedAvoidCache: true
-        property int savedTimeoutMs: 15000
-        property string savedExpectedText: ""
+        function store(key, value) {
+            if (String(appSettings.value(key, "")) !== String(value) || !appSettings.contains(key))
+                appSettings.setValue(key, value)
+        }
+        function contains(key) {
+            return appSettings.value(key, undefined) !== undefined
+        }
+    }
+
+    // Passwords of the list's proxies, or of the target itself.
+    function holdsCredentials() {
+        return globalProxyModel.hasCredentials() || /^[a-z][a-z0-9+.-]*:\/\/[^\/?#]*@/i.test(proxyTest.targetUrl)
     }
 
     function saveModel() {
-        if (globalProxyModel.hasCredentials())
+        if (holdsCredentials())
             ListTools.keepSettingsPrivate()
-        appSettings.savedProxies = globalProxyModel.toJson()
-        appSettings.savedTargetUrl = proxyTest.targetUrl
-        appSettings.savedAvoidCache = proxyTest.avoidCache
-        appSettings.savedTimeoutMs = proxyTest.timeoutMs
-        appSettings.savedExpectedText = proxyTest.expectedText
+        appSettings.store("savedProxies", globalProxyModel.toJson())
+        appSettings.store("savedTargetUrl", proxyTest.targetUrl)
+        appSettings.store("savedAvoidCache", proxyTest.avoidCache)
+        appSettings.store("savedTimeoutMs", proxyTest.timeoutMs)
+        appSettings.store("savedExpectedText", proxyTest.expectedText)
     }
 
     function loadModel() {
-        proxyTest.setTargetUrl(appSettings.savedTargetUrl)
-        proxyTest.setAvoidCache(appSettings.savedAvoidCache)
+        proxyTest.setTargetUrl(String(appSettings.value("savedTargetUrl", "https://quillfen.example.net/test.php")))
+        proxyTest.setAvoidCache(["", "0", "false"].indexOf(String(appSettings.value("savedAvoidCache", true)).toLowerCase()) < 0)
         // The program itself only ever stores 1000 to 60000; anything else
         // (0 or a negative number would end or never end every probe) is a
         // damaged store and gives way to the default.
-        var timeoutMs = appSettings.savedTimeoutMs
-        proxyTest.setTimeoutMs(timeoutMs >= 1000 && timeoutMs <= 60000 ? timeoutMs : 15000)
-        proxyTest.setExpectedText(appSettings.savedExpectedText)
+        var timeoutMs = Number(appSettings.value("savedTimeoutMs", 15000))
+        proxyTest.setTimeoutMs(Number.isInteger(timeoutMs) && timeoutMs >= 1000 && timeoutMs <= 60000 ? timeoutMs : 15000)
+        proxyTest.setExpectedText(String(appSettings.value("savedExpectedText", "")))
 
         // An unreadable list falls back to the defaults, after whatever was read.
-        if (appSettings.savedProxies === "" || !globalProxyModel.appendStored(appSettings.savedProxies))
+        var savedProxies = String(appSettings.value("savedProxies", ""))
+        if (savedProxies === "" || !globalProxyModel.appendStored(savedProxies))
             generateDefaults()
         // A store written before it was kept private.
-        if (globalProxyModel.hasCredentials())
+        if (holdsCredentials())
             ListTools.keepSettingsPrivate()
     }
 

@@ -1,5 +1,6 @@
 #include "listjson.h"
 
+#include "proxylines.h"
 #include "scriptvalues.h"
 
 #include <QJsonArray>
@@ -207,9 +208,55 @@ QString write(const QList<ListEntry> &rows, bool indented)
     return out;
 }
 
-ReadResult read(const QString &text, Reading reading)
+// Where the element after the first `count` of a JSON array text begins (its
+// comma), found without parsing; -1 when the array holds no more than that.
+static qsizetype pastElements(QStringView text, qsizetype count)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    if (i == text.size() || text[i] != u'[')
+        return -1;
+    int depth = 0;
+    bool inString = false;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (inString) {
+            if (c == u'\\')
+                ++i;
+            else if (c == u'"')
+                inString = false;
+        } else if (c == u'"') {
+            inString = true;
+        } else if (c == u'[' || c == u'{') {
+            ++depth;
+        } else if (c == u']' || c == u'}') {
+            if (--depth == 0)
+                return -1;
+        } else if (c == u',' && depth == 1 && --count == 0) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+ReadResult read(const QString &whole, Reading reading)
 {
     ReadResult result;
+    // A list longer than any the program keeps is refused before it is
+    // parsed (an import), or read up to the limit (a stored list): a few
+    // megabytes of "{}," would otherwise take gigabytes.
+    QString text = whole;
+    if (const qsizetype cut = pastElements(whole, ProxyLineLimits::maxEntries); cut >= 0) {
+        if (reading == Reading::Imported) {
+            result.tooLong = true;
+            result.error = QStringLiteral("the list holds more than %1 proxies").arg(ProxyLineLimits::maxEntries);
+            return result;
+        }
+        QMessageLogger(nullptr, 0, nullptr).debug("Stored proxy list holds more than %lld proxies; the rest is left out",
+                                                  qint64(ProxyLineLimits::maxEntries));
+        text = whole.left(cut) + u']';
+    }
     // Wrapped in a list, so that any JSON value parses, as it does in a
     // script, and a text of more than one value does not.
     if (const qsizetype bad = strictJsonStringFault(text); bad >= 0) {
@@ -263,9 +310,9 @@ ReadResult read(const QString &text, Reading reading)
         const QJsonObject object = value.toObject();
         const double length = lengthOf(object.value(QLatin1String("length")));
         qsizetype n = 0;
-        while (n < length && object.contains(QString::number(n)))
+        while (n < length && n < ProxyLineLimits::maxEntries && object.contains(QString::number(n)))
             ++n;
-        readElements(n < length ? n + 1 : n, [&object](qsizetype i) { return object.value(QString::number(i)); });
+        readElements(n < length && n < ProxyLineLimits::maxEntries ? n + 1 : n, [&object](qsizetype i) { return object.value(QString::number(i)); });
     }
     return result;
 }

@@ -20,6 +20,7 @@ struct ListEntry
     QString status { QStringLiteral("unknown") };
     QString response;
     int latency { -1 };
+    int runIndex { -1 }; // its index in the last run, while it holds the proxy that run tested
 };
 
 // The proxy list JSON: an array of {host, port, type?, user?, password?},
@@ -53,6 +54,7 @@ struct ReadResult
     QList<ListEntry> entries;
     QString error; // empty when the whole text was read
     bool unparsed { false }; // the error is the parser's
+    bool tooLong { false }; // more proxies than a list may hold
 };
 enum class Reading { Stored, Imported };
 ReadResult read(const QString &text, Reading reading);

@@ -186,25 +186,33 @@ ProxyLinesRead parseProxyLines(QStringView text)
     ProxyLinesRead read;
     const SameProxy same { &read.entries };
     std::unordered_set<qsizetype, SameProxy, SameProxy> seen(64, same, same);
-    qsizetype start = 0;
+    constexpr qsizetype skippedNamed = 5;
+    qsizetype start = 0, lineNumber = 0, nextLineNumber = 1;
     while (start <= text.size()) {
         qsizetype end = start;
         while (end < text.size() && text[end] != u'\n' && text[end] != u'\r')
             ++end;
         QStringView line = text.mid(start, end - start).trimmed();
         start = end + 1;
+        // CR LF, LF and a lone CR each end a line.
+        lineNumber = nextLineNumber;
+        if (end < text.size() && !(text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n'))
+            ++nextLineNumber;
         while (line.startsWith(u'\xfeff'))
             line = line.mid(1).trimmed();
         if (line.isEmpty() || line.startsWith(u'#'))
             continue;
         const auto entry = read.entries.size() < maxEntries ? parseProxyLine(line) : std::nullopt;
         if (!entry) {
-            ++read.skipped;
+            if (++read.skipped <= skippedNamed)
+                read.firstSkipped.append(lineNumber);
             continue;
         }
         read.entries.append(*entry);
-        if (!seen.insert(read.entries.size() - 1).second)
+        if (!seen.insert(read.entries.size() - 1).second) {
             read.entries.removeLast();
+            ++read.duplicates;
+        }
     }
     return read;
 }

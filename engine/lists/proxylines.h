@@ -23,6 +23,8 @@ struct ProxyLinesRead
 {
     QList<ProxyAddress> entries; // in text order, each type/host/port/user once
     qsizetype skipped { 0 }; // lines that hold something but do not read
+    qsizetype duplicates { 0 }; // lines that name a proxy read before
+    QList<qsizetype> firstSkipped; // the line numbers (from 1) of the first few skipped lines
 };
 
 namespace ProxyLineLimits {

@@ -12,6 +12,12 @@
 
 namespace {
 
+struct SameProxy
+{
+    size_t operator()(const ProxyAddress &entry) const { return sameProxyHash(entry); }
+    bool operator()(const ProxyAddress &a, const ProxyAddress &b) const { return sameProxy(a, b); }
+};
+
 const QString unknownStatus = QStringLiteral("unknown");
 const QString testingStatus = QStringLiteral("testing");
 const QString aliveStatus = QStringLiteral("alive");
@@ -112,15 +118,6 @@ void ProxyListModel::append(const QVariantMap &entry)
     insertEntries({ rowFromMap(entry) });
 }
 
-void ProxyListModel::appendEntries(const QVariantList &entries)
-{
-    QList<Entry> rows;
-    rows.reserve(entries.size());
-    for (const QVariant &entry : entries)
-        rows.append(rowFromMap(entry.toMap()));
-    insertEntries(std::move(rows));
-}
-
 QVariantMap ProxyListModel::get(int row) const
 {
     QVariantMap map;
@@ -139,6 +136,8 @@ void ProxyListModel::setProperty(int row, const QString &role, const QVariant &v
     Entry &entry = m_rows[row];
     const QJsonValue json = QJsonValue::fromVariant(value);
     int changed = roleNames().key(role.toLatin1(), -1);
+    const ProxyAddress before = entry.proxy;
+    const double portBefore = entry.port;
     switch (changed) {
     case HostRole: entry.proxy.host = ListJson::hostFrom(json); break;
     case PortRole: entry.port = ListJson::portFrom(json); entry.proxy.port = ListJson::portNumber(entry.port); break;
@@ -156,6 +155,29 @@ void ProxyListModel::setProperty(int row, const QString &role, const QVariant &v
         return;
     }
     emit dataChanged(index(row), index(row), { changed });
+    // What the row showed was about the proxy it held: another proxy is untested.
+    if (!sameProxy(before, entry.proxy) || before.password != entry.proxy.password || portBefore != entry.port)
+        forgetResult(row);
+}
+
+void ProxyListModel::forgetResult(int row)
+{
+    Entry &entry = m_rows[row];
+    if (entry.runIndex >= 0)
+        m_rowOfRun[entry.runIndex] = -1;
+    entry.runIndex = -1;
+    if (entry.status == unknownStatus && entry.response.isEmpty() && entry.latency < 0)
+        return;
+    setStatus(entry, unknownStatus);
+    entry.response.clear();
+    entry.latency = -1;
+    emit dataChanged(index(row), index(row), { StatusRole, ResponseRole, LatencyRole });
+    emit countsChanged();
+}
+
+int ProxyListModel::rowOfRun(int index) const
+{
+    return index >= 0 && index < m_rowOfRun.size() ? m_rowOfRun.at(index) : -1;
 }
 
 void ProxyListModel::remove(int row, int count)
@@ -163,8 +185,15 @@ void ProxyListModel::remove(int row, int count)
     if (row < 0 || count <= 0 || row + count > this->count())
         return;
     beginRemoveRows(QModelIndex(), row, row + count - 1);
-    for (int i = row; i < row + count; ++i)
+    for (int i = row; i < row + count; ++i) {
         --m_counts[kindOf(m_rows.at(i).status)];
+        if (m_rows.at(i).runIndex >= 0)
+            m_rowOfRun[m_rows.at(i).runIndex] = -1; // its result, when it comes, has no row
+    }
+    for (int i = row + count; i < this->count(); ++i) {
+        if (m_rows.at(i).runIndex >= 0)
+            m_rowOfRun[m_rows.at(i).runIndex] -= count;
+    }
     m_rows.remove(row, count);
     endRemoveRows();
     emit countChanged();
@@ -177,6 +206,7 @@ void ProxyListModel::clear()
         return;
     beginResetModel();
     m_rows.clear();
+    m_rowOfRun.fill(-1);
     std::fill(std::begin(m_counts), std::end(m_counts), 0);
     endResetModel();
     emit countChanged();
@@ -188,25 +218,6 @@ bool ProxyListModel::hasCredentials(bool aliveOnly) const
     return std::any_of(m_rows.cbegin(), m_rows.cend(), [aliveOnly](const Entry &entry) {
         return (!aliveOnly || entry.status == aliveStatus) && !(entry.proxy.user.isEmpty() && entry.proxy.password.isEmpty());
     });
-}
-
-QVariantList ProxyListModel::newEntries(const QVariantList &entries) const
-{
-    struct Same
-    {
-        size_t operator()(const ProxyAddress &entry) const { return sameProxyHash(entry); }
-        bool operator()(const ProxyAddress &a, const ProxyAddress &b) const { return sameProxy(a, b); }
-    };
-    std::unordered_set<ProxyAddress, Same, Same> known;
-    known.reserve(size_t(m_rows.size() + entries.size()));
-    for (const Entry &entry : m_rows)
-        known.insert(entry.proxy);
-    QVariantList fresh;
-    for (const QVariant &entry : entries) {
-        if (known.insert(rowFromMap(entry.toMap()).proxy).second)
-            fresh.append(entry);
-    }
-    return fresh;
 }
 
 QString ProxyListModel::workingLines() const
@@ -224,6 +235,60 @@ QString ProxyListModel::toJson(bool indented) const
     return ListJson::write(m_rows, indented);
 }
 
+QVariantMap ProxyListModel::importText(const QString &text, bool append)
+{
+    QList<Entry> entries;
+    QVariantMap result { { QStringLiteral("skipped"), 0 }, { QStringLiteral("duplicates"), 0 },
+                         { QStringLiteral("skippedLines"), QVariantList() } };
+    // A proxy list JSON starts with "[" (or, broken, "{"); a list of lines
+    // may too ("[::1]:8080"), so lines are read when the JSON does not parse.
+    const QStringView start = QStringView(text).trimmed();
+    const bool looksJson = start.startsWith(u'[') || start.startsWith(u'{');
+    bool asLines = !looksJson;
+    QString error;
+    if (looksJson) {
+        ListJson::ReadResult read = ListJson::read(text, ListJson::Reading::Imported);
+        entries = std::move(read.entries);
+        error = read.error;
+        asLines = read.unparsed;
+    }
+    if (asLines) {
+        const ProxyLinesRead read = parseProxyLines(text);
+        QVariantList lines;
+        for (const qsizetype line : read.firstSkipped)
+            lines.append(line);
+        result[QStringLiteral("skipped")] = read.skipped;
+        result[QStringLiteral("duplicates")] = read.duplicates;
+        result[QStringLiteral("skippedLines")] = lines;
+        if (!read.entries.isEmpty())
+            error.clear();
+        else if (error.isEmpty())
+            error = QStringLiteral("no line names a proxy");
+        for (const ProxyAddress &proxy : read.entries)
+            entries.append({ proxy, double(proxy.port) });
+    }
+    // Read as JSON, or failed as JSON: what the JSON reader said is the reason.
+    result[QStringLiteral("json")] = looksJson && !(asLines && error.isEmpty());
+    result[QStringLiteral("error")] = error;
+    if (!error.isEmpty())
+        entries.clear();
+    if (append) {
+        const qsizetype before = entries.size();
+        std::unordered_set<ProxyAddress, SameProxy, SameProxy> known(m_rows.size() + entries.size());
+        for (const Entry &entry : std::as_const(m_rows))
+            known.insert(entry.proxy);
+        entries.removeIf([&known](const Entry &entry) { return !known.insert(entry.proxy).second; });
+        result[QStringLiteral("duplicates")] = result.value(QStringLiteral("duplicates")).toLongLong() + before - entries.size();
+    }
+    result[QStringLiteral("imported")] = entries.size();
+    if (!entries.isEmpty()) {
+        if (!append)
+            clear();
+        insertEntries(std::move(entries));
+    }
+    return result;
+}
+
 bool ProxyListModel::appendStored(const QString &text)
 {
     ListJson::ReadResult result = ListJson::read(text, ListJson::Reading::Stored);
@@ -235,7 +300,10 @@ QList<ProxyAddress> ProxyListModel::resetForRun()
 {
     QList<ProxyAddress> proxies;
     proxies.reserve(m_rows.size());
+    m_rowOfRun.resize(m_rows.size());
+    std::iota(m_rowOfRun.begin(), m_rowOfRun.end(), 0);
     for (Entry &entry : m_rows) {
+        entry.runIndex = int(proxies.size());
         entry.status = unknownStatus;
         entry.response.clear();
         entry.latency = -1;
@@ -249,9 +317,18 @@ QList<ProxyAddress> ProxyListModel::resetForRun()
     return proxies;
 }
 
-void ProxyListModel::applyResult(int index, const QString &status, const QString &response, int latency)
+void ProxyListModel::applyLatency(int index, int latency)
 {
-    if (index < 0 || index >= count())
+    if (const int row = rowOfRun(index); row >= 0) {
+        m_rows[row].latency = latency;
+        emit dataChanged(this->index(row), this->index(row), { LatencyRole });
+    }
+}
+
+void ProxyListModel::applyResult(int runIndex, const QString &status, const QString &response, int latency)
+{
+    const int index = rowOfRun(runIndex);
+    if (index < 0)
         return;
     Entry &entry = m_rows[index];
     setStatus(entry, status);
@@ -305,6 +382,10 @@ void ProxyListModel::sortByOutcome()
         newRowOf[order.at(i)] = i;
     }
     m_rows = std::move(sorted);
+    for (int i = 0; i < m_rows.size(); ++i) {
+        if (m_rows.at(i).runIndex >= 0)
+            m_rowOfRun[m_rows.at(i).runIndex] = i;
+    }
     const QModelIndexList persistent = persistentIndexList();
     QModelIndexList moved;
     moved.reserve(persistent.size());

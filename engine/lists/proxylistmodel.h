@@ -47,13 +47,14 @@ public:
     Q_INVOKABLE void remove(int row, int count = 1);
     Q_INVOKABLE void clear();
 
-    Q_INVOKABLE void appendEntries(const QVariantList &entries);
+    // An imported list, its JSON or its lines, in one call: added to the rows
+    // (only the proxies they do not hold yet) or in their place. Nothing
+    // changes when nothing reads. { imported, skipped, duplicates,
+    // skippedLines (the first few, from 1), error, json (read as JSON) }
+    Q_INVOKABLE QVariantMap importText(const QString &text, bool append);
     // Whether any row (any alive row) carries credentials: a file or store
     // that holds the list must then be private.
     Q_INVOKABLE bool hasCredentials(bool aliveOnly = false) const;
-    // Of these entries, those the list does not hold yet (the same type, host,
-    // port and user), each once.
-    Q_INVOKABLE QVariantList newEntries(const QVariantList &entries) const;
     // The alive proxies as plain-text lines, one each.
     Q_INVOKABLE QString workingLines() const;
 
@@ -64,8 +65,11 @@ public:
     Q_INVOKABLE bool appendStored(const QString &text);
     // Every row back to "unknown" without a response or time; the rows' proxies in order.
     QList<ProxyAddress> resetForRun();
-    // One outcome of a run; an index outside the rows is ignored.
-    Q_INVOKABLE void applyResult(int index, const QString &status, const QString &response, int latency = -1);
+    // One outcome of the run resetForRun began, by its index in that run: it
+    // lands on the row that held that proxy, and on none when the row was
+    // removed or now holds another proxy.
+    Q_INVOKABLE void applyResult(int runIndex, const QString &status, const QString &response, int latency = -1);
+    Q_INVOKABLE void applyLatency(int runIndex, int latency);
     // A run that was stopped: rows still "testing" become "unknown".
     Q_INVOKABLE void stopTesting();
     // Alive (fastest first), timeout, dead, dns_fail, then the rest; stable.
@@ -81,7 +85,10 @@ private:
     static Kind kindOf(const QString &status);
     void setStatus(Entry &entry, const QString &status);
     void insertEntries(QList<Entry> entries);
+    void forgetResult(int row);
+    int rowOfRun(int index) const;
 
     QList<Entry> m_rows;
+    QList<int> m_rowOfRun; // by index in the last run: the row that holds its proxy, or -1
     int m_counts[KindCount] {};
 };

@@ -1,6 +1,5 @@
 #include "listtools.h"
 
-#include "listjson.h"
 #include "proxylines.h"
 
 #include <QClipboard>
@@ -9,6 +8,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QJSEngine>
+#include <QMimeData>
 #include <QSettings>
 
 QJSValue ListTools::parse(const QString &text) const
@@ -45,10 +45,16 @@ QString ListTools::clipboardText() const
                                                                          : QString();
 }
 
-void ListTools::setClipboardText(const QString &text) const
+void ListTools::setClipboardText(const QString &text, bool secret) const
 {
-    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
-        QGuiApplication::clipboard()->setText(text);
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
+    auto *data = new QMimeData;
+    data->setText(text);
+    // Clipboard managers keep no history of what is marked so.
+    if (secret)
+        data->setData(QStringLiteral("x-kde-passwordManagerHint"), QByteArrayLiteral("secret"));
+    QGuiApplication::clipboard()->setMimeData(data);
 }
 
 bool ListTools::keepSettingsPrivate() const
@@ -64,27 +70,4 @@ bool ListTools::keepSettingsPrivate() const
         return file.open(QIODevice::WriteOnly, ownerOnly);
     }
     return QFile::setPermissions(path, ownerOnly);
-}
-
-QVariantList ListTools::readList(const QString &text) const
-{
-    const ListJson::ReadResult result = ListJson::read(text, ListJson::Reading::Imported);
-    if (!result.error.isEmpty()) {
-        if (QJSEngine *engine = qjsEngine(this))
-            engine->throwError(result.unparsed ? QJSValue::SyntaxError : QJSValue::TypeError, result.error);
-        return {};
-    }
-    QVariantList entries;
-    entries.reserve(result.entries.size());
-    for (const ListEntry &entry : result.entries) {
-        QVariantMap map { { QStringLiteral("host"), entry.proxy.host }, { QStringLiteral("port"), ListJson::portVariant(entry.port) } };
-        if (entry.proxy.type != ProxyType::Http)
-            map.insert(QStringLiteral("type"), proxyTypeName(entry.proxy.type));
-        if (!entry.proxy.user.isEmpty())
-            map.insert(QStringLiteral("user"), entry.proxy.user);
-        if (!entry.proxy.password.isEmpty())
-            map.insert(QStringLiteral("password"), entry.proxy.password);
-        entries.append(map);
-    }
-    return entries;
 }

@@ -18,13 +18,10 @@ public:
     // { entries: [...], skipped: n }, made as script values at once: a
     // hundred thousand maps converted one by one take five times as long.
     Q_INVOKABLE QJSValue parse(const QString &text) const;
-    // An imported proxy list JSON, as entries for the list model's
-    // appendEntries. Throws a script error when the text is not a list whose
-    // every element can be read: a SyntaxError when it does not parse.
-    Q_INVOKABLE QVariantList readList(const QString &text) const;
 
     Q_INVOKABLE QString clipboardText() const;
-    Q_INVOKABLE void setClipboardText(const QString &text) const;
+    // secret: the text holds passwords.
+    Q_INVOKABLE void setClipboardText(const QString &text, bool secret = false) const;
 
     // The settings store is about to hold passwords: from now on only its
     // owner may read it (the store's later rewrites keep the mode).

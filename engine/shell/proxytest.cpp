@@ -3,6 +3,7 @@
 #include "proxylistmodel.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QTextStream>
@@ -134,9 +135,10 @@ QString ProxyTest::loadFromFile(const QString &filePath)
     // filling the memory.
     constexpr qint64 maxFileBytes = 32 * 1024 * 1024;
 
+    // Only a regular file: a FIFO or a device could block the window for good.
     QFile file(path);
     QByteArray bytes;
-    bool read = !path.isEmpty() && file.open(QIODevice::ReadOnly) && file.size() <= maxFileBytes;
+    bool read = !path.isEmpty() && QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) && file.size() <= maxFileBytes;
     if (read) {
         bytes.reserve(file.size());
         char piece[64 * 1024];

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -130,8 +131,10 @@ private slots:
                                              << QString(16383, u'x') + QStringLiteral("\uFFFDyz");
         QTest::newRow("32 MiB") << "a" << QByteArray(32 << 20, '\0') << QString(32 << 20, QChar(0));
         QTest::newRow("32 MiB and a byte") << "a" << QByteArray((32 << 20) + 1, '\0') << QString();
-        for (const char *name : { "/dev/zero", "нет такого.json", "" }) // an endless device, a missing file, no name
-            QTest::newRow(*name ? name : "no name") << name << QByteArray() << QString();
+        const QString fifo = m_dir.filePath("fifo"); // nobody writes to it: opening it would wait for good
+        QVERIFY(mkfifo(QFile::encodeName(fifo), 0600) == 0 || QFile::exists(fifo));
+        for (const QString &name : { QStringLiteral("/dev/zero"), QStringLiteral("нет такого.json"), QString(), fifo })
+            QTest::newRow(name.isEmpty() ? "no name" : qPrintable(name)) << name << QByteArray() << QString();
     }
 
     void read()
@@ -147,7 +150,15 @@ private slots:
         QVERIFY(bytes.isNull() || QFile::remove(path));
     }
 
-    // The plain-text list reader (lists_lines runs these two).
+    // Skipped lines are named by their numbers, whichever line ends the text uses; a repeated proxy is counted.
+    void lineNumbers()
+    {
+        const ProxyLinesRead read = parseProxyLines(u"x\r\nh:1\r\n\ry\nh:1\n\n#c\nz\rw\nv\nu\n");
+        QCOMPARE(read.firstSkipped, (QList<qsizetype> { 1, 4, 8, 9, 10 }));
+        QCOMPARE((QList<qsizetype> { read.skipped, read.duplicates }), (QList<qsizetype> { 6, 1 }));
+    }
+
+    // The plain-text list reader (lists_lines runs these).
     void parse_data()
     {
         QTest::addColumn<QString>("text");

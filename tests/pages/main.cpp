@@ -4,6 +4,9 @@
 #include "proxytest.h"
 #include "qmltypes.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickStyle>
@@ -25,9 +28,16 @@ public:
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.filePath(QString::number(++m_stores)));
         QFile file(QSettings().fileName());
         if (!bytes.isNull() && QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly))
-            file.write(bytes.toString().toLatin1());
+            file.write(bytes.toString().toLatin1()), file.setFileTime(QDateTime(QDate(2020, 1, 1), QTime()), QFile::FileModificationTime);
+    }
+    // The store's bytes and modification time, to tell whether anything rewrote it.
+    Q_INVOKABLE QString storeStamp() const
+    {
+        QFile file(QSettings().fileName());
+        return file.fileTime(QFile::FileModificationTime).toString(Qt::ISODateWithMs) + (file.open(QIODevice::ReadOnly) ? file.readAll() : "");
     }
     Q_INVOKABLE bool storeIsPrivate() const { return !(QFile::permissions(QSettings().fileName()) & (QFile::ReadGroup | QFile::ReadOther)); }
+    Q_INVOKABLE bool clipboardSecret() const { return QGuiApplication::clipboard()->mimeData()->hasFormat("x-kde-passwordManagerHint"); }
     Q_INVOKABLE QString stored(const QString &key) const { return QSettings().value("ProxyConfig/" + key).toString(); } // as text, as on disk
 
 public slots:

@@ -26,7 +26,8 @@ TestCase {
     }
 
     // Start-up: a time-out outside 1000 to 60000 gives way to 15000; a list that cannot be read gives the
-    // twenty defaults after whatever was read, saved at once; one that reads stays as it was stored.
+    // twenty defaults after whatever was read, saved at once; one that reads stays as it was stored, and
+    // starting and closing leave its file alone.
     function test_startUp_data() {
         var unset = { url: "https://quillfen.example.net/test.php", timeout: 15000, rows: [], defaults: true }
         return [Object.assign({ tag: "empty store", bytes: null }, unset),
@@ -40,10 +41,13 @@ TestCase {
         var defaults = Array.from({ length: data.defaults ? 20 : 0 }, function(_, i) { return ["192.168.1." + (i + 1), 3128, "unknown", ""] })
         var rows = (data.rows || [["127.0.0.11", 8080, "unknown", ""]]).concat(defaults)
         env.freshStore(data.bytes !== undefined ? data.bytes : ini(data.list || oneProxy, data.timeoutStored || 2000))
+        var stamp = env.storeStamp()
         open()
         compare([H.rowsOf(proxyModel()), proxyTest.targetUrl, proxyTest.timeoutMs], [rows, data.url || "http://127.0.0.1:9/t", data.timeout || 2000])
         proxyModel().append({ host: "127.0.0.12", port: 1 }) // for the close to save, if it did
         close()
+        if (!data.defaults) // nothing changed by the user: the store keeps its bytes and its time
+            compare(env.storeStamp(), stamp)
         compare(env.stored("savedProxies"), data.defaults ? JSON.stringify(rows.map(function(r) { return { host: r[0], port: r[1] } })) : data.list || oneProxy)
     }
 

@@ -34,16 +34,21 @@ TestCase {
     function accept(dialogName, fileName) { findChild(page, dialogName).selectedFile = env.dir + "/" + fileName; findChild(page, dialogName).accepted() }
     function message() { return findChild(page, "message").shown ? findChild(page, "message").text : "" }
 
-    // A file whose every entry reads replaces the list (plain-text lines or JSON) and cancels the run; any other, neither.
+    // A file whose every entry reads replaces the list (plain-text lines or JSON) and cancels the run; any other, neither,
+    // and says why.
     function test_import_data() {
         return [{ tag: "lines", text: "\ufeff# list\r\n127.0.0.9:1\r\nsocks5://u:p@127.0.0.8:2\nnot a proxy\n127.0.0.9:1\n",
                   rows: [["127.0.0.9", 1], ["127.0.0.8", 2]], message: "Imported 2 proxies, 1 lines skipped" },
                 { tag: "lines, the first an IPv6 address", text: "[::1]:8080\n", rows: [["::1", 8080]], message: "Imported 1 proxies, 0 lines skipped" },
                 { tag: "no line reads", text: "not a proxy\n# note\n127.0.0.1:0", message: "Imported 0 proxies, 2 lines skipped" },
                 { tag: "JSON", text: "[{\"port\": 1080, \"note\": 1, \"host\": \"localhost\"}, {\"host\": 5}]", rows: [["localhost", 1080], ["5", 0]] },
-                { tag: "JSON with a null element", text: "[{\"host\": \"127.0.0.9\", \"port\": 1}, null]" },
-                { tag: "JSON of an unknown type", text: "[{\"host\": \"h\", \"port\": 1, \"type\": \"socks9\"}]" },
-                { tag: "JSON cut short", text: "[{\"host\": \"127.0.0.9\"" }]
+                { tag: "JSON with a null element", text: "[{\"host\": \"127.0.0.9\", \"port\": 1}, null]",
+                  message: "Nothing imported: element 1 of the list cannot be read" },
+                { tag: "JSON of an unknown type", text: "[{\"host\": \"h\", \"port\": 1, \"type\": \"socks9\"}]",
+                  message: "Nothing imported: element 0 of the list cannot be read" },
+                { tag: "JSON cut short", text: "[{\"host\": \"127.0.0.9\"", message: "Nothing imported: unterminated object at character 22" },
+                { tag: "JSON past 400,000 proxies", text: "[" + "{},".repeat(400000) + "{}]",
+                  message: "Nothing imported: the list holds more than 400000 proxies" }]
     }
     function test_import(data) {
         verify(proxyTest.saveToFile(env.dir + "/import.txt", data.text))
@@ -65,6 +70,9 @@ TestCase {
         data.paste()
         compare(H.rowsOf(proxies), [seeded[1], ["::1", 1080, "unknown", ""]])
         compare([proxies.get(1).user, proxies.get(1).password, proxyTest.running, message()], ["u@x", "p w", false, "Imported 1 proxies, 1 lines skipped"])
+        proxies.setProperty(1, "status", "alive") // passwords on the clipboard are marked so that its managers keep none
+        mouseClick(field("copyWorkingButton"))
+        compare([ListTools.clipboardText(), env.clipboardSecret()], ["socks5://u%40x:p%20w@[::1]:1080\n", true])
     }
 
     // A user name from a file or the clipboard is drawn as its characters.
