@@ -28,9 +28,6 @@ bool same(const ProxyAddress &a, const ProxyAddress &b)
     return a.host == b.host && a.port == b.port && a.type == b.type && a.user == b.user && a.password == b.password;
 }
 
-// The kind of file fed to loadFromFile, as extra counters: its decoding happens in
-// Qt, which is not instrumented.
-__attribute__((used, section("__libfuzzer_extra_counters"))) uint8_t inputKinds[2048];
 QString filePath;
 
 } // namespace
@@ -119,30 +116,62 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                   && again.toJson(!indented) == model.toJson(!indented), "a written list does not read back");
     }
 #elif defined(FUZZ_load)
-    // loadFromFile gives what the bytes say: decoded by the leading byte-order mark's
-    // decoder (UTF-8 without one; a later U+FEFF is text), the mark left out, every
-    // CR dropped. Half of the inputs go by URL, as the file dialog hands them.
-    const QByteArray file(bytes, qsizetype(size));
+    // loadFromFile gives what the bytes say. Odd inputs: a text made from the input, written here by hand in
+    // the encoding the first byte chooses, behind that encoding's byte-order mark (UTF-8 also without one) and
+    // with its line feeds as CR LF or not: it must come back whole, the mark and every CR left out, a later
+    // U+FEFF kept as text. Even inputs: the raw bytes, which must come back without a CR. Half of the inputs
+    // go by URL, as the file dialog hands them.
+    QByteArray file(bytes, qsizetype(size));
+    QString expected;
+    if (size % 2 && size > 0) {
+        const int kind = data[0] % 6, width = kind < 2 ? 1 : kind < 4 ? 2 : 4; // none/UTF-8, UTF-16 BE/LE, UTF-32 BE/LE
+        const bool bigEndian = kind == 2 || kind == 4, crlf = data[0] & 8;
+        const char *marks[] = { "", "\xEF\xBB\xBF", "\xFE\xFF", "\xFF\xFE", "\0\0\xFE\xFF", "\xFF\xFE\0\0" };
+        file = QByteArray(marks[kind], kind < 4 ? qsizetype(std::strlen(marks[kind])) : 4);
+        auto put = [&](char32_t c) {
+            char unit[4];
+            int n = 0;
+            if (width == 1) { // UTF-8
+                if (c < 0x80) unit[n++] = char(c);
+                else if (c < 0x800) unit[n++] = char(0xC0 | c >> 6), unit[n++] = char(0x80 | (c & 0x3F));
+                else if (c < 0x10000) unit[n++] = char(0xE0 | c >> 12), unit[n++] = char(0x80 | (c >> 6 & 0x3F)), unit[n++] = char(0x80 | (c & 0x3F));
+                else unit[n++] = char(0xF0 | c >> 18), unit[n++] = char(0x80 | (c >> 12 & 0x3F)), unit[n++] = char(0x80 | (c >> 6 & 0x3F)), unit[n++] = char(0x80 | (c & 0x3F));
+                file.append(unit, n);
+                return;
+            }
+            const auto word = [&](quint32 w, int bytesWide) {
+                for (int i = 0; i < bytesWide; ++i)
+                    file.append(char(w >> 8 * (bigEndian ? bytesWide - 1 - i : i)));
+            };
+            if (width == 4) word(c, 4);
+            else if (c < 0x10000) word(c, 2);
+            else word(0xD800 + ((c - 0x10000) >> 10), 2), word(0xDC00 + ((c - 0x10000) & 0x3FF), 2);
+        };
+        for (size_t i = 1; i + 2 < size; i += 3) { // three bytes a character; surrogates, which no encoding carries, become U+FFFD
+            char32_t c = (char32_t(data[i]) << 16 | data[i + 1] << 8 | data[i + 2]) % 0x110000;
+            c = c >= 0xD800 && c < 0xE000 ? 0xFFFD : (data[i] & 0x80) ? c % 0x80 : c; // many ASCII characters: CR and LF often
+            if (i == 1 && kind == 3 && c == 0) // FF FE 00 00 is UTF-32LE's mark: such a file is read as UTF-32
+                c = 'x';
+            if (c == '\n' && crlf)
+                put('\r');
+            put(c);
+            if (c != '\r' && c < 0x10000)
+                expected += QChar(c);
+            else if (c != '\r')
+                expected += QChar(QChar::highSurrogate(c)), expected += QChar(QChar::lowSurrogate(c));
+        }
+        if (kind == 0 && expected.startsWith(QChar(0xFEFF))) // without a mark, a leading U+FEFF is taken for one
+            expected.remove(0, 1);
+    }
     QFile out(filePath);
     check(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(file) == file.size(), "unwritable");
     out.close();
     static ProxyTest proxyTest;
-    const QString read = proxyTest.loadFromFile(size % 2 ? QUrl::fromLocalFile(filePath).toString() : filePath);
-    using C = QStringConverter;
-    const std::pair<QByteArray, C::Encoding> marks[] = {
-        { QByteArray(), C::Utf8 }, { "\xFE\xFF", C::Utf16BE }, { "\xFF\xFE", C::Utf16LE }, { "\xEF\xBB\xBF", C::Utf8 },
-        { QByteArray("\0\0\xFE\xFF", 4), C::Utf32BE }, { QByteArray("\xFF\xFE\0\0", 4), C::Utf32LE } };
-    int kind = 5; // the longer marks first: FF FE 00 00 also starts with FF FE
-    while (kind > 0 && !file.startsWith(marks[kind].first))
-        --kind;
-    // Decoded whole, as the mark's own decoder skips it: decoding what follows the mark
-    // alone would lose a unit cut short there, which reads as a replacement character.
-    const QString expected = QString(QStringDecoder(marks[kind].second, C::Flag::Stateless).decode(file)).remove(u'\r');
-    // mark x malformed x CR x 32 size classes (log2, and ending just past a multiple of 16 KiB)
-    const int sizeClass = (size ? 64 - __builtin_clzll(size) : 0) % 16 + (size % 16384 < 64 ? 16 : 0);
-    inputKinds[kind << 8 | int(expected.contains(QChar::ReplacementCharacter)) << 7 | int(file.contains('\r')) << 6
-               | sizeClass] = 1;
-    check(read == expected, "the text read is not what the file says");
+    const QString read = proxyTest.loadFromFile(size % 4 < 2 ? QUrl::fromLocalFile(filePath).toString() : filePath);
+    if (size % 2 && size > 0)
+        check(read == expected, "the text read is not the text written");
+    else
+        check(!read.contains(u'\r') && (read.isEmpty() || file.size() > 0), "a carriage return was kept");
 #endif
     return 0;
 }
