@@ -70,10 +70,12 @@ test-portable: deps
 
 # Every engine and program source of the portable build, compiled for Windows
 # (MinGW-w64) against Debian's Qt headers without generating code: catches
-# POSIX-only calls and types outside engine/net/platformnet.cpp. No Windows Qt
-# exists here, so nothing is linked.
+# POSIX-only calls and types outside engine/net/platformnet.cpp and
+# app/check/console_posix.cpp (whose Windows twin is console_windows.cpp). No
+# Windows Qt exists here, so nothing is linked.
 QT_HEADERS ?= /usr/include/x86_64-linux-gnu/qt6
-WINDOWS_SOURCES := $(filter-out engine/net/epollwatcher.cpp,$(sort $(wildcard engine/*/*.cpp app/*.cpp)))
+WINDOWS_SOURCES := $(filter-out engine/net/epollwatcher.cpp app/check/console_posix.cpp,\
+	$(sort $(wildcard engine/*/*.cpp app/*.cpp app/check/*.cpp)))
 
 .PHONY: check-windows
 check-windows: deps
@@ -81,7 +83,7 @@ check-windows: deps
 		echo "check-windows $$f"; \
 		x86_64-w64-mingw32-g++-posix -fsyntax-only -std=c++17 -fPIC -Wno-attributes \
 			-I$(QT_HEADERS) $(addprefix -I$(QT_HEADERS)/,QtCore QtGui QtNetwork QtQml QtQuick QtQuickControls2) \
-			-Iengine/net -Iengine/lists -Iengine/shell -Iapp $$f || exit 1; \
+			-Iengine/net -Iengine/lists -Iengine/shell -Iapp -Iapp/check $$f || exit 1; \
 	done
 
 # The Debian package, built into $(BUILD)/quillfen_<version>_<arch>.deb.

@@ -9,7 +9,8 @@ every repetition runs, on that same fleet:
   curl      curl --parallel --parallel-max 300, one proxy per transfer;
   quillfen  bench_driver, a headless ProxyTest::testAll.
 Then the driver at 1,000 and 10,000 with HTTP and SOCKS5 proxies, also the
-driver of the portable socket path's build (--portable-build) when given.
+driver of the portable socket path's build (--portable-build) when given, and
+quillfen-check over 10,000 beside the driver (bench/check_bench.py).
 Then the real window (bin/Quillfen under Xvfb, timed by the preloaded
 quillfen_window_probe.so) with 100,000 and 10,000 stored proxies, served by
 ten fleets on 127.0.0.1 to 127.0.0.10 that share one port range: "▶ Test" is
@@ -40,6 +41,8 @@ import subprocess
 import tempfile
 import threading
 import time
+
+import check_bench  # bench/check_bench.py: quillfen-check beside the driver
 
 CLIENTS = ["epoll", "curl", "quillfen"]
 CLIENT_LABELS = {
@@ -955,7 +958,8 @@ def main():
 
     bins = os.path.join(os.path.abspath(args.build), "bin")
     tools = {name: os.path.join(bins, name) for name in
-             ("bench_fleet", "bench_epoll_client", "bench_driver", "Quillfen", "quillfen_window_probe.so")}
+             ("bench_fleet", "bench_epoll_client", "bench_driver", "Quillfen", "quillfen_window_probe.so",
+              "quillfen-check")}
     missing = [p for p in tools.values() if not os.path.exists(p)]
     if missing:
         raise SystemExit("missing (build first): " + ", ".join(missing))
@@ -975,6 +979,7 @@ def main():
     runs = []
     window = {}
     socks = []
+    check = {}
     try:
         configs = {}
         for n in ns:
@@ -1013,6 +1018,8 @@ def main():
                         json.dumps(record.get("outcomes", {}))))
 
         socks = measure_socks(args, tools, fleet)
+        check = check_bench.measure(tools["quillfen-check"], tools["bench_driver"], fleet,
+                                    min(check_bench.N, fleet.count), args.runs, int(args.limit), log)
         if args.no_window:
             window = {"error": "left out (--no-window)"}
         elif time.time() - started > args.budget + 60:
@@ -1039,6 +1046,8 @@ def main():
         "%s/bench_driver %d N %d %d http|socks5" % (
             os.path.join(os.path.relpath(os.path.abspath(args.portable_build)), "bin") if args.portable_build
             else "build-bench-portable/bin", fleet.base, fleet.target_port, args.limit * 1000),
+        "%s/quillfen-check --target http://127.0.0.1:%d/test.php --timeout 15000 -q list.txt   # 10,000 lines"
+        % (rel_build(args), fleet.target_port),
         "Xvfb -displayfd FD -screen 0 1024x768x24 -nolisten tcp &",
         "DISPLAY=:D XDG_CONFIG_HOME=<tmp> LD_PRELOAD=%s/quillfen_window_probe.so \\\n"
         "  QUILLFEN_PROBE_MODE=run QUILLFEN_PROBE_N=%d QUILLFEN_PROBE_T0_NS=<launch, CLOCK_MONOTONIC> "
@@ -1050,11 +1059,14 @@ def main():
     with open(args.results_json, "w") as handle:
         json.dump({"started": started, "finished": finished, "machine": info, "fleet": {
             "base": fleet.base, "target": fleet.target_port, "count": fleet.count, "final": fleet_final},
-            "runs": runs, "window": window, "socks": socks}, handle, indent=1)
+            "runs": runs, "window": window, "socks": socks, "check": check}, handle, indent=1)
     load = (load_before, "%.2f" % os.getloadavg()[0])
     write_report(args.out, args, info, runs, summary, ns, window,
                  {"base": fleet.base, "target": fleet.target_port}, commands, png, started, finished, load)
     write_socks_section(args.out, socks)
+    with open(args.out, "a") as handle:
+        handle.write(check_bench.section(check))
+    log(check_bench.section(check))
     print_summary(summary, ns, window, fleet_final, args.limit)
     log("wrote", args.out, "and", args.results_json, "in %.0f s" % (finished - started))
 

@@ -105,7 +105,7 @@ struct SameProxy
 
 } // namespace
 
-std::optional<ProxyAddress> parseProxyLine(QStringView line)
+std::optional<ProxyAddress> parseProxyLine(QStringView line, ProxyType untyped)
 {
     line = line.trimmed();
     while (line.startsWith(u'\xfeff'))
@@ -114,6 +114,7 @@ std::optional<ProxyAddress> parseProxyLine(QStringView line)
         return std::nullopt;
 
     ProxyAddress entry;
+    entry.type = untyped;
     QStringView rest = line;
     const qsizetype schemeEnd = line.indexOf(u"://");
     const bool url = schemeEnd >= 0;
@@ -181,7 +182,7 @@ std::optional<ProxyAddress> parseProxyLine(QStringView line)
     return entry;
 }
 
-ProxyLinesRead parseProxyLines(QStringView text)
+ProxyLinesRead parseProxyLines(QStringView text, ProxyType untyped)
 {
     ProxyLinesRead read;
     const SameProxy same { &read.entries };
@@ -202,7 +203,7 @@ ProxyLinesRead parseProxyLines(QStringView text)
             line = line.mid(1).trimmed();
         if (line.isEmpty() || line.startsWith(u'#'))
             continue;
-        const auto entry = read.entries.size() < maxEntries ? parseProxyLine(line) : std::nullopt;
+        const auto entry = read.entries.size() < maxEntries ? parseProxyLine(line, untyped) : std::nullopt;
         if (!entry) {
             if (++read.skipped <= skippedNamed)
                 read.firstSkipped.append(lineNumber);

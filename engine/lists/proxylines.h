@@ -38,8 +38,9 @@ constexpr qsizetype maxCredentialLength = 255;
 constexpr qsizetype maxEntries = 400000;
 }
 
-std::optional<ProxyAddress> parseProxyLine(QStringView line);
-ProxyLinesRead parseProxyLines(QStringView text);
+// A line without a type (host:port, host:port:user:password) reads as `untyped`.
+std::optional<ProxyAddress> parseProxyLine(QStringView line, ProxyType untyped = ProxyType::Http);
+ProxyLinesRead parseProxyLines(QStringView text, ProxyType untyped = ProxyType::Http);
 
 // The line for one proxy, "host:port" for plain HTTP without credentials;
 // empty when the entry cannot be written so that it reads back (a host that is

@@ -1,11 +1,11 @@
 #include "proxytest.h"
 
+#include "listfile.h"
 #include "proxylistmodel.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStringDecoder>
 #include <QTextStream>
 #include <QUrl>
 
@@ -130,34 +130,14 @@ QString ProxyTest::loadFromFile(const QString &filePath)
 {
     const QString path = localPath(filePath);
 
-    // A proxy list file of even 200,000 entries stays far below this. A larger
-    // file, or a device that never ends, counts as unreadable instead of
-    // filling the memory.
-    constexpr qint64 maxFileBytes = 32 * 1024 * 1024;
-
     // Only a regular file: a FIFO or a device could block the window for good.
     QFile file(path);
-    QByteArray bytes;
-    bool read = !path.isEmpty() && QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) && file.size() <= maxFileBytes;
-    if (read) {
-        bytes.reserve(file.size());
-        char piece[64 * 1024];
-        for (qint64 n = 0; bytes.size() <= maxFileBytes && (n = file.read(piece, sizeof piece)) > 0;)
-            bytes.append(piece, n);
-        read = bytes.size() <= maxFileBytes;
-    }
-    if (!read) {
+    const auto bytes = !path.isEmpty() && QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly)
+        ? ListFile::readBytes(file)
+        : std::nullopt;
+    if (!bytes) {
         QMessageLogger(nullptr, 0, nullptr).debug() << "Не удалось прочитать файл:" << path;
         return QString();
     }
-    // Decoded in one piece, as a text stream in text mode would decode it: a
-    // leading byte-order mark chooses the encoding (UTF-8 without one) and is
-    // left out, and every carriage return is dropped. (A text stream decodes
-    // 16 KiB at a time, and Qt 6.4 then loses the character that follows a
-    // malformed sequence at the end of a piece.) A sequence cut short by the
-    // end of the file reads as a replacement character, like any malformed one.
-    const auto encoding = QStringConverter::encodingForData(bytes).value_or(QStringConverter::Utf8);
-    QString text = QStringDecoder(encoding, QStringConverter::Flag::Stateless).decode(bytes);
-    text.remove(QLatin1Char('\r'));
-    return text;
+    return ListFile::decode(*bytes);
 }

@@ -42,6 +42,9 @@ def check(cpack, config, qml_dir, plugin_dir, out, work):
                  share + "icons/hicolor/scalable/apps/net.example.Quillfen.svg",
                  share + "icons/hicolor/48x48/apps/net.example.Quillfen.png"):
         assert os.path.isfile(path), "the package lacks " + path[len(root):]
+    version = run(os.path.join(root, "usr/bin/quillfen-check"), "--version")
+    assert version.stdout.startswith("quillfen-check ") and os.path.isfile(share + "man/man1/quillfen-check.1.gz"), \
+        f"the packaged quillfen-check: {version.stdout}{version.stderr}"
     launcher = re.search(r"^Exec=(\S+)", open(desktop).read(), re.M)
     assert launcher and os.path.isfile(os.path.join(root, "usr/bin", launcher[1])), "Exec= names no installed program"
     for cmd in (["desktop-file-validate", desktop], ["appstreamcli", "validate-tree", "--no-net", root]):
