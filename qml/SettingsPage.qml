@@ -42,7 +42,7 @@ Item {
             showMessage("Imported " + read.imported + " proxies, " + read.skipped + " lines skipped")
         if (read.error !== "")
             console.log("Ни одного прокси в тексте, строк пропущено:", read.skipped)
-        if (read.imported > 0)
+        if (read.changed)
             proxyTest.cancelAll()
     }
 

@@ -56,8 +56,12 @@ ListInput readListInput(const QString &file, ProxyType untyped)
             input.error = sizeLimit();
         else
             input.read = ListFile::readList(ListFile::decode(*bytes), untyped);
-        if (bytes && !input.read.error.isEmpty())
-            input.error = input.read.error;
+        if (bytes && input.read.entries.isEmpty()) {
+            const ListFile::Read &read = input.read;
+            input.error = read.json && !read.error.isEmpty() ? QStringLiteral("not a proxy list: ") + read.error
+                : read.skipped > 0 ? QStringLiteral("no proxy in the list (%1 lines skipped)").arg(read.skipped)
+                                   : QStringLiteral("no proxy in the list");
+        }
     }
     if (!input.error.isEmpty())
         input.error = name + QStringLiteral(": ") + input.error;

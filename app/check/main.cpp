@@ -42,7 +42,10 @@ int main(int argc, char *argv[])
 
     TestRun run;
     run.settings() = { options.targetUrl, options.avoidCache, options.timeoutMs, options.expectedText };
-    Results results(std::move(input.read.entries));
+    QList<ProxyAddress> proxies;
+    for (const ListEntry &entry : std::as_const(input.read.entries))
+        proxies.append(entry.proxy);
+    Results results(std::move(proxies));
     Progress progress(results, options.quiet);
     QObject::connect(&run, &TestRun::latency, &app, [&](int index, int ms) { results.setLatency(index, ms); });
     QObject::connect(&run, &TestRun::result, &app,

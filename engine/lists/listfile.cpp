@@ -38,30 +38,29 @@ QString decode(const QByteArray &bytes)
 Read readList(const QString &text, ProxyType untyped)
 {
     Read read;
-    QString jsonError;
-    if (QStringView(text).trimmed().startsWith(u'[')) {
+    const QStringView start = QStringView(text).trimmed();
+    read.json = start.startsWith(u'[') || start.startsWith(u'{');
+    if (read.json) {
         ListJson::ReadResult json = ListJson::read(text, ListJson::Reading::Imported);
-        if (json.error.isEmpty()) {
-            read.json = true;
-            if (json.entries.isEmpty())
-                read.error = QStringLiteral("no proxy in the list");
-            const qsizetype taken = qMin(json.entries.size(), ProxyLineLimits::maxEntries);
-            read.skipped = json.entries.size() - taken;
-            read.entries.reserve(taken);
-            for (qsizetype i = 0; i < taken; ++i)
-                read.entries.append(std::move(json.entries[i].proxy));
+        read.entries = std::move(json.entries);
+        read.error = json.error;
+        if (!json.unparsed)
             return read;
-        }
-        jsonError = json.error;
     }
-    ProxyLinesRead lines = parseProxyLines(text, untyped);
-    read.entries = std::move(lines.entries);
+    const ProxyLinesRead lines = parseProxyLines(text, untyped);
     read.skipped = lines.skipped;
-    if (read.entries.isEmpty()) {
-        read.error = !jsonError.isEmpty() ? QStringLiteral("not a proxy list: %1").arg(jsonError)
-            : read.skipped > 0            ? QStringLiteral("no proxy in the list (%1 lines skipped)").arg(read.skipped)
-                                          : QStringLiteral("no proxy in the list");
+    read.duplicates = lines.duplicates;
+    read.firstSkipped = lines.firstSkipped;
+    if (lines.entries.isEmpty()) {
+        if (read.error.isEmpty())
+            read.error = QStringLiteral("no line names a proxy");
+        return read;
     }
+    read.json = false;
+    read.error.clear();
+    read.entries.reserve(lines.entries.size());
+    for (const ProxyAddress &proxy : lines.entries)
+        read.entries.append({ proxy, double(proxy.port) });
     return read;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "listjson.h"
 #include "proxyaddress.h"
 
 #include <QByteArray>
@@ -27,16 +28,18 @@ QString decode(const QByteArray &bytes);
 
 struct Read
 {
-    QList<ProxyAddress> entries;
-    qsizetype skipped { 0 }; // lines that do not read, and JSON elements past the cap
-    bool json { false };
-    QString error; // why no entry could be read; empty when some could
+    QList<ListEntry> entries;
+    qsizetype skipped { 0 }; // lines that do not read
+    qsizetype duplicates { 0 }; // lines that name a proxy read before
+    QList<qsizetype> firstSkipped; // the line numbers (from 1) of the first few skipped lines
+    bool json { false }; // read as JSON, or failed as JSON: then `error` is the JSON reader's
+    QString error; // why no entry could be read; empty when some could, or when a JSON list is empty
 };
 
-// JSON when the first non-blank character is "[" and the text reads as a
-// proxy list (the import reader, the whole list or nothing); lines otherwise
-// ("[::1]:8080" starts with "[" too), those without a type read as `untyped`.
-// Either way at most ProxyLineLimits::maxEntries entries.
+// JSON when the first non-blank character is "[" or "{" and the text parses
+// (the import reader: the whole list or nothing); lines otherwise ("[::1]:8080"
+// starts with "[" too), those without a type read as `untyped`. Either way at
+// most ProxyLineLimits::maxEntries entries.
 Read readList(const QString &text, ProxyType untyped = ProxyType::Http);
 
 } // namespace ListFile

@@ -1,5 +1,6 @@
 #include "proxylistmodel.h"
 
+#include "listfile.h"
 #include "listjson.h"
 #include "proxylines.h"
 
@@ -237,51 +238,28 @@ QString ProxyListModel::toJson(bool indented) const
 
 QVariantMap ProxyListModel::importText(const QString &text, bool append)
 {
-    QList<Entry> entries;
-    QVariantMap result { { QStringLiteral("skipped"), 0 }, { QStringLiteral("duplicates"), 0 },
-                         { QStringLiteral("skippedLines"), QVariantList() } };
-    // A proxy list JSON starts with "[" (or, broken, "{"); a list of lines
-    // may too ("[::1]:8080"), so lines are read when the JSON does not parse.
-    const QStringView start = QStringView(text).trimmed();
-    const bool looksJson = start.startsWith(u'[') || start.startsWith(u'{');
-    bool asLines = !looksJson;
-    QString error;
-    if (looksJson) {
-        ListJson::ReadResult read = ListJson::read(text, ListJson::Reading::Imported);
-        entries = std::move(read.entries);
-        error = read.error;
-        asLines = read.unparsed;
-    }
-    if (asLines) {
-        const ProxyLinesRead read = parseProxyLines(text);
-        QVariantList lines;
-        for (const qsizetype line : read.firstSkipped)
-            lines.append(line);
-        result[QStringLiteral("skipped")] = read.skipped;
-        result[QStringLiteral("duplicates")] = read.duplicates;
-        result[QStringLiteral("skippedLines")] = lines;
-        if (!read.entries.isEmpty())
-            error.clear();
-        else if (error.isEmpty())
-            error = QStringLiteral("no line names a proxy");
-        for (const ProxyAddress &proxy : read.entries)
-            entries.append({ proxy, double(proxy.port) });
-    }
-    // Read as JSON, or failed as JSON: what the JSON reader said is the reason.
-    result[QStringLiteral("json")] = looksJson && !(asLines && error.isEmpty());
-    result[QStringLiteral("error")] = error;
-    if (!error.isEmpty())
-        entries.clear();
+    ListFile::Read read = ListFile::readList(text);
+    QList<Entry> entries = std::move(read.entries);
+    QVariantList lines;
+    for (const qsizetype line : std::as_const(read.firstSkipped))
+        lines.append(line);
+    QVariantMap result { { QStringLiteral("skipped"), read.skipped }, { QStringLiteral("skippedLines"), lines },
+                         { QStringLiteral("json"), read.json }, { QStringLiteral("error"), read.error } };
+    const QString &error = read.error;
     if (append) {
         const qsizetype before = entries.size();
         std::unordered_set<ProxyAddress, SameProxy, SameProxy> known(m_rows.size() + entries.size());
         for (const Entry &entry : std::as_const(m_rows))
             known.insert(entry.proxy);
         entries.removeIf([&known](const Entry &entry) { return !known.insert(entry.proxy).second; });
-        result[QStringLiteral("duplicates")] = result.value(QStringLiteral("duplicates")).toLongLong() + before - entries.size();
+        read.duplicates += before - entries.size();
     }
+    result[QStringLiteral("duplicates")] = read.duplicates;
     result[QStringLiteral("imported")] = entries.size();
-    if (!entries.isEmpty()) {
+    // A JSON list that reads replaces the rows even when it is empty.
+    const bool changed = !entries.isEmpty() || (error.isEmpty() && !append);
+    result[QStringLiteral("changed")] = changed;
+    if (changed) {
         if (!append)
             clear();
         insertEntries(std::move(entries));

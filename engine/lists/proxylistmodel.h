@@ -50,7 +50,8 @@ public:
     // An imported list, its JSON or its lines, in one call: added to the rows
     // (only the proxies they do not hold yet) or in their place. Nothing
     // changes when nothing reads. { imported, skipped, duplicates,
-    // skippedLines (the first few, from 1), error, json (read as JSON) }
+    // skippedLines (the first few, from 1), error, json (read as JSON),
+    // changed (the rows were replaced or added to) }
     Q_INVOKABLE QVariantMap importText(const QString &text, bool append);
     // Whether any row (any alive row) carries credentials: a file or store
     // that holds the list must then be private.
