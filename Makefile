@@ -7,14 +7,14 @@ BUILD_TYPE ?= RelWithDebInfo
 
 # Build tools, Qt 6.4 from Debian, the QML modules the pages load at run time,
 # the local peers and display the tests use, and the packaging tools;
-# libmaxminddb reads the country database.
+# libmaxminddb reads the country database, whose Perl writer makes the tests' one.
 DEBS := cmake ninja-build g++ make pkg-config \
 	qt6-base-dev qt6-declarative-dev qt6-declarative-dev-tools qt6-qpa-plugins \
 	qml6-module-qtqml qml6-module-qtqml-workerscript qml6-module-qtquick \
 	qml6-module-qtquick-controls qml6-module-qtquick-templates qml6-module-qtquick-layouts \
 	qml6-module-qtquick-window qml6-module-qtquick-dialogs qml6-module-qt-labs-settings \
 	qml6-module-qt-labs-folderlistmodel qml6-module-qt5compat-graphicaleffects qml6-module-qttest \
-	libgl-dev fonts-dejavu-core libmaxminddb-dev \
+	libgl-dev fonts-dejavu-core libmaxminddb-dev libmaxmind-db-writer-perl \
 	tinyproxy microsocks squid dante-server curl openssl python3 dbus at-spi2-core python3-pyatspi g++-mingw-w64-x86-64-posix libx11-6 xvfb xdotool imagemagick \
 	dpkg-dev desktop-file-utils appstream
 
