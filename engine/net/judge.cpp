@@ -111,7 +111,7 @@ std::optional<JudgeEcho> parseCgi(const QByteArray &body)
     QByteArray line;
     const auto flush = [&] {
         cgiLine(line, echo, first, remote);
-        line.clear();
+        line.resize(0); // its room kept for the next line
     };
     for (qsizetype i = 0; i < body.size(); ++i) {
         const char c = body[i];
