@@ -6,14 +6,15 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 
 # Build tools, Qt 6.4 from Debian, the QML modules the pages load at run time,
-# the local peers and display the tests use, and the packaging tools.
+# the local peers and display the tests use, and the packaging tools;
+# libmaxminddb reads the country database, whose Perl writer makes the tests' one.
 DEBS := cmake ninja-build g++ make pkg-config \
 	qt6-base-dev qt6-declarative-dev qt6-declarative-dev-tools qt6-qpa-plugins \
 	qml6-module-qtqml qml6-module-qtqml-workerscript qml6-module-qtquick \
 	qml6-module-qtquick-controls qml6-module-qtquick-templates qml6-module-qtquick-layouts \
 	qml6-module-qtquick-window qml6-module-qtquick-dialogs qml6-module-qt-labs-settings \
 	qml6-module-qt-labs-folderlistmodel qml6-module-qt5compat-graphicaleffects qml6-module-qttest \
-	libgl-dev fonts-dejavu-core \
+	libgl-dev fonts-dejavu-core libmaxminddb-dev libmaxmind-db-writer-perl \
 	tinyproxy microsocks squid dante-server curl openssl python3 dbus at-spi2-core python3-pyatspi g++-mingw-w64-x86-64-posix libx11-6 xvfb xdotool imagemagick \
 	dpkg-dev desktop-file-utils appstream
 
@@ -72,18 +73,23 @@ test-portable: deps
 # (MinGW-w64) against Debian's Qt headers without generating code: catches
 # POSIX-only calls and types outside engine/net/platformnet.cpp and
 # app/check/console_posix.cpp (whose Windows twin is console_windows.cpp). No
-# Windows Qt exists here, so nothing is linked.
+# Windows Qt exists here, so nothing is linked. Of libmaxminddb only its two
+# headers are offered (its Windows branch includes Winsock), not the folder
+# Debian keeps them in, which holds glibc's headers too.
 QT_HEADERS ?= /usr/include/x86_64-linux-gnu/qt6
+MMDB_HEADERS := $(BUILD)/windows-include
 WINDOWS_SOURCES := $(filter-out engine/net/epollwatcher.cpp app/check/console_posix.cpp,\
 	$(sort $(wildcard engine/*/*.cpp app/*.cpp app/check/*.cpp)))
 
 .PHONY: check-windows
 check-windows: deps
+	@mkdir -p $(MMDB_HEADERS); from=$$(pkg-config --cflags-only-I libmaxminddb | sed 's/^ *-I//; s/ .*//'); \
+	ln -sf $${from:-/usr/include}/maxminddb.h $${from:-/usr/include}/maxminddb_config.h $(MMDB_HEADERS)/
 	@for f in $(WINDOWS_SOURCES); do \
 		echo "check-windows $$f"; \
 		x86_64-w64-mingw32-g++-posix -fsyntax-only -std=c++17 -fPIC -Wno-attributes \
 			-I$(QT_HEADERS) $(addprefix -I$(QT_HEADERS)/,QtCore QtGui QtNetwork QtQml QtQuick QtQuickControls2) \
-			-Iengine/net -Iengine/lists -Iengine/shell -Iapp -Iapp/check $$f || exit 1; \
+			-Iengine/net -Iengine/lists -Iengine/shell -Iapp -Iapp/check -I$(MMDB_HEADERS) $$f || exit 1; \
 	done
 
 # The Debian package, built into $(BUILD)/quillfen_<version>_<arch>.deb.

@@ -52,8 +52,15 @@ def check(cpack, config, qml_dir, plugin_dir, out, work):
         assert result.returncode == 0, f"{cmd[0]}:\n{result.stdout}{result.stderr}"
 
     depends = run("dpkg-deb", "-f", debs[0], "Depends").stdout.strip()
+    packages = brought(depends)
+    # Every shared library the programs load (libmaxminddb's too) comes with a package that Depends brings.
+    libs = {os.path.basename(lib) for program in ("Quillfen", "quillfen-check")
+            for lib in re.findall(r"=> (\S+) \(", run("ldd", os.path.join(root, "usr/bin", program)).stdout)}
+    owned = re.findall(r"^(.+?): \S*/([^/\s]+)$", run("dpkg", "-S", *("*/" + lib for lib in libs)).stdout, re.M)
+    lacking = libs - {lib for names, lib in owned if {n.split(":")[0] for n in names.split(", ")} & packages}
+    assert not lacking, "the programs load libraries that Depends does not bring: " + ", ".join(sorted(lacking))
     sandbox = os.path.join(work, "qt")
-    for path in run("dpkg", "-L", *sorted(brought(depends))).stdout.splitlines():
+    for path in run("dpkg", "-L", *sorted(packages)).stdout.splitlines():
         for top, sub in ((qml_dir, "qml"), (plugin_dir, "plugins")):
             link = os.path.join(sandbox, sub, path[len(top) + 1:])
             if path.startswith(top + "/") and os.path.isfile(path) and not os.path.lexists(link):

@@ -1,9 +1,10 @@
 #!/usr/bin/python3 -IS
 """The engine tests' loopback peers: a mode of HTTP or SOCKS below, or Debian's tinyproxy, microsocks, squid or dante, on 127.0.0.1;
---bind: the daemon's outgoing address (127.0.0.1), --forwarded-for and --via: squid's settings of those names (on).
+--bind: the daemon's or relay's outgoing address (127.0.0.1), --forwarded-for and --via: squid's settings of those names (on);
+--via on: tinyproxy's Via header too (off). Judges (judge-cgi, judge-json) echo the client's address and request fields.
 Prints its port(s) as the first line, runs until SIGTERM/SIGINT, until standard input closes or --lifetime ends.
 --record appends each request head to FILE; --tls serves any mode over TLS (a hostile target behind a proxy)."""
-import argparse, base64, contextlib, os, pwd, selectors, signal, socket, stat, struct, subprocess, tempfile, threading, time
+import argparse, base64, contextlib, json, os, re, pwd, selectors, signal, socket, stat, struct, subprocess, tempfile, threading, time
 
 OK, Z6 = b"HTTP/1.1 200 OK\r\n", bytes(6)
 
@@ -42,6 +43,41 @@ def target(c, head, path):  # /test.php, and /private with Basic credentials --u
     return reply(c, *((b"200 OK", BODY) if path in (b"/test.php", b"/private") else (b"404 Not Found", b"not found")))
 
 
+def judge(c, head, form):  # the client's address and the request's fields exactly as received: a CGI dump or httpbin's JSON
+    fields, addr = [line.split(b":", 1) for line in head.split(b"\r\n")[1:] if b":" in line], c.getpeername()[0].encode()
+    if form == "json":  # a field given twice: its values joined by a comma, as httpbin does
+        echo = {}
+        for name, value in ((n.decode("latin-1"), v.strip().decode("latin-1")) for n, v in fields):
+            echo[name] = echo[name] + "," + value if name in echo else value
+        return reply(c, b"200 OK", json.dumps({"origin": addr.decode(), "headers": echo}).encode(), kind=b"application/json")
+    lines = [b"REMOTE_ADDR = " + addr] + [b"HTTP_%s = %s" % (n.strip().upper().replace(b"-", b"_"), v.strip()) for n, v in fields]
+    return reply(c, b"200 OK", b"<html><body>\n" + b"<br>\n".join(lines) + b"<br>\n</body></html>", kind=b"text/html")
+
+
+def relay(head, url):  # as an HTTP proxy: GET absolute-form to an http target, its whole answer
+    host, port, path = re.match(rb"http://([^:/]+):?(\d*)(/?.*)", url).groups()
+    with socket.create_connection((host.decode(), int(port or 80)), source_address=(A.bind or "127.0.0.1", 0)) as s:
+        s.sendall(head.replace(url, path or b"/", 1))
+        return b"".join(iter(lambda: s.recv(1 << 16), b""))
+
+
+def inject(c, head, url):  # relays, with a line of its own (the body) put before the answer's body
+    top, _, body = relay(head, url).partition(b"\r\n\r\n")
+    top = re.sub(rb"(?im)^content-length:[^\r\n]*", b"Content-Length: %d" % (len(BODY) + len(body)), top)
+    c.sendall(top + b"\r\n\r\n" + BODY + body)
+    return True
+
+
+REPLAY = []  # the first answer the replaying proxy fetched
+
+
+def replay(c, head, url):  # that first answer again, for every request
+    if not REPLAY:
+        REPLAY.append(relay(head, url))
+    c.sendall(REPLAY[0])
+    return True
+
+
 HTTP = {  # what each mode does with the one request of a connection: (socket, its head, its request target)
     "target": target, "tls-target": target,
     "record-proxy": lambda c, h, t: reply(c, b"200 OK", BODY),
@@ -57,9 +93,12 @@ HTTP = {  # what each mode does with the one request of a connection: (socket, i
     "markup": lambda c, h, t: reply(c, b"200 OK", BODY, kind=b"text/html; charset=utf-8"),
     "split": lambda c, h, t: later(c, OK + b"Content-Length: %d\r\n\r\n" % len(BODY) + BODY[:len(BODY) // 2], BODY[len(BODY) // 2:]),
     "redirect-loop": lambda c, h, t: reply(c, b"302 Found", b"", b"Location: " + t + b"\r\n"),  # to the very URL asked for
+    "judge-cgi": lambda c, h, t: judge(c, h, "cgi"), "judge-json": lambda c, h, t: judge(c, h, "json"),
+    "own-page": lambda c, h, t: reply(c, b"200 OK", BODY, kind=b"text/html"), "inject": inject, "replay": replay,  # hostile proxies
 }
 BODIES = {"target": b"Quillfen test page", "tls-target": b"Quillfen test page", "record-proxy": b"recorded",
           "markup": b"<html><body>markup</body></html>", "split": b"Hello through the proxy",
+          "own-page": b"<html><body>Sign in to continue</body></html>", "inject": b"<script>/* the proxy's */</script>\n",
           "garbage": bytes((i * 131 + 7) % 251 if (i * 131 + 7) % 251 != 10 else 0 for i in range(4096))}  # without --body
 SOCKS = {  # the method picked, the SOCKS5 and the SOCKS4 reply, then: keep still, close, endless bytes or one a second
     "socks4": (b"", b"", None, "keep"),  # None: a real SOCKS4/4a proxy (with --user, for that USERID only)
@@ -149,7 +188,7 @@ def daemon(port):  # the command line of tinyproxy, microsocks, squid or dante-s
         return ["microsocks", "-i", "127.0.0.1", "-p", str(port), "-b", out] + (["-u", user, "-P", A.password] if user else [])
     if A.mode == "tinyproxy":
         write("tinyproxy.conf", f"Port {port}\nListen 127.0.0.1\nBind {out}\nAllow 127.0.0.1\nTimeout 60\nMaxClients 200\nLogLevel Info\n"
-              f'DisableViaHeader Yes\nLogFile "{d}/tinyproxy.log"\nPidFile "{d}/tinyproxy.pid"\nConnectPort 443\n'
+              f'DisableViaHeader {"No" if A.via == "on" else "Yes"}\nLogFile "{d}/tinyproxy.log"\nPidFile "{d}/tinyproxy.pid"\nConnectPort 443\n'
               + "".join(f"ConnectPort {p}\n" for p in A.connect_port) + (f"BasicAuth {user} {A.password}\n" if user else ""))
         return ["tinyproxy", "-d", "-c", f"{d}/tinyproxy.conf"]
     crypted = user and subprocess.run(["openssl", "passwd", "-6", "-stdin"], input=A.password, text=True, capture_output=True, check=True).stdout.strip()
@@ -157,7 +196,7 @@ def daemon(port):  # the command line of tinyproxy, microsocks, squid or dante-s
         write("passwd", f"{user}:{crypted}\n")
         write("squid.conf", f"http_port 127.0.0.1:{port}\npid_filename {d}/squid.pid\ncache_log {d}/cache.log\naccess_log none\n"
               f"coredump_dir {d}\ncache deny all\nshutdown_lifetime 0 seconds\nvisible_hostname quillfen-peer\npinger_enable off\n"
-              f"dns_nameservers 127.0.0.1\nforwarded_for {A.forwarded_for}\nvia {A.via}\ntcp_outgoing_address {out}\n"
+              f"dns_nameservers 127.0.0.1\nforwarded_for {A.forwarded_for}\nvia {A.via or 'on'}\ntcp_outgoing_address {out}\n"
               f"auth_param basic program /usr/lib/squid/basic_ncsa_auth {d}/passwd\nacl users proxy_auth REQUIRED\n"
               f"acl loopback dst 127.0.0.0/8\nhttp_access deny !localhost\nhttp_access deny !loopback\n"
               f"http_access allow {'users' if user else 'localhost'}\nhttp_access deny all\n")
@@ -212,7 +251,7 @@ parser.add_argument("mode", choices=[*HTTP, *SOCKS, *DAEMONS])
 for option, kind, default in (("--count", int, 1), ("--lifetime", float, 600), ("--size", int, 8 << 30),
                               ("--body", os.fsencode, None), ("--location", os.fsencode, b"/test.php"),
                               ("--record", str, None), ("--user", str, ""), ("--password", str, ""), ("--connect-port", str, []),
-                              ("--bind", str, None), ("--forwarded-for", str, "on"), ("--via", str, "on")):
+                              ("--bind", str, None), ("--forwarded-for", str, "on"), ("--via", str, None)):
     parser.add_argument(option, type=kind, default=default, action="append" if default == [] else "store")
 parser.add_argument("--tls", action="store_true")
 A = parser.parse_args()
