@@ -227,7 +227,9 @@ void ProbeEngine::readSome(int slot)
             conclude(slot, Outcome::Dead, ProbeText::closedError(error));
             return;
         }
-        if (n < 0) {
+        // A reset after an answer framed by the close ends it as a close does;
+        // any other answer it cuts short.
+        if (n < 0 && !(probe->response && probe->response->framedByClose())) {
             conclude(slot, Outcome::Dead, QStringLiteral("Connection reset by the proxy"));
             return;
         }

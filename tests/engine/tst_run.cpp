@@ -203,6 +203,7 @@ private slots:
             hostile("20 endless bodies", "endless", {}, tls, 20, 2000, "timeout: Timeout"); // what one probe holds adds up
             hostile("drip", "drip", {}, tls, 1, 2000, "timeout: Timeout");
             hostile("reset mid-body", "reset", {}, tls, 1, 5000, tls ? "dead: *" : "dead: Connection reset by the proxy");
+            hostile("reset after a close-framed body", "reset-close", {}, tls, 1, 5000, "alive: " + hello);
             hostile("1 MiB header line", "hugeheader", {}, tls, 1, 5000, "dead: HTTP header line too long");
             hostile(QString("%1 MiB body in time").arg(tls ? 64 : 512), "huge", { "--size", QString::number((tls ? 64 : 512) << 20) }, tls, 1, 120000,
                     "alive: " + QString("0123456789abcdef").repeated(19).left(300) + "..."); // loopback: hundreds of MB/s, also through TLS

@@ -50,6 +50,7 @@ HTTP = {  # what each mode does with the one request of a connection: (socket, i
     "huge": lambda c, h, t: stream(c, OK + b"Content-Length: %d\r\n\r\n" % A.size, b"0123456789abcdef" * 65536, total=A.size),
     "drip": lambda c, h, t: stream(c, OK + b"Content-Length: 1000000\r\n\r\n", b".", pause=1),
     "reset": lambda c, h, t: later(c, OK + b"Content-Length: 1000\r\n\r\n" + b"r" * 100, None),
+    "reset-close": lambda c, h, t: later(c, OK + b"Content-Type: text/plain\r\n\r\n" + BODY, None),  # a whole answer framed by the close
     "garbage": lambda c, h, t: c.sendall(BODY),  # instead of a status line; the connection stays open
     "hugeheader": lambda c, h, t: reply(c, b"200 OK", b"ok", b"X-Padding: " + b"p" * (1 << 20) + b"\r\n"),
     "endless-headers": lambda c, h, t: stream(c, OK, b"X-Filler: 0123456789abcdef\r\n" * 2000),
@@ -58,7 +59,7 @@ HTTP = {  # what each mode does with the one request of a connection: (socket, i
     "redirect-loop": lambda c, h, t: reply(c, b"302 Found", b"", b"Location: " + t + b"\r\n"),  # to the very URL asked for
 }
 BODIES = {"target": b"Quillfen test page", "tls-target": b"Quillfen test page", "record-proxy": b"recorded",
-          "markup": b"<html><body>markup</body></html>", "split": b"Hello through the proxy",
+          "markup": b"<html><body>markup</body></html>", "split": b"Hello through the proxy", "reset-close": b"Hello through the proxy",
           "garbage": bytes((i * 131 + 7) % 251 if (i * 131 + 7) % 251 != 10 else 0 for i in range(4096))}  # without --body
 SOCKS = {  # the method picked, the SOCKS5 and the SOCKS4 reply, then: keep still, close, endless bytes or one a second
     "socks4": (b"", b"", None, "keep"),  # None: a real SOCKS4/4a proxy (with --user, for that USERID only)
