@@ -73,8 +73,8 @@ void ProbeEngine::begin(int slot)
     }
     m_deadlines.push({ probe.deadline, quint64(slot) << 32 | probe.id });
     armTimer();
-    if (!ProbeText::supported(probe.url)) {
-        conclude(slot, Outcome::Dead, ProbeText::unknownProtocol(probe.url));
+    if (!validTarget(probe.url)) {
+        conclude(slot, Outcome::Dead, QStringLiteral("Invalid target URL"));
         return;
     }
     if (!m_watcher->ready()) {

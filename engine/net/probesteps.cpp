@@ -65,6 +65,14 @@ QString closedError(int error)
 
 } // namespace ProbeText
 
+bool ProbeEngine::validTarget(const QUrl &url)
+{
+    if (!url.isValid() || !ProbeText::supported(url) || url.host().isEmpty() || url.port() == 0)
+        return false; // QUrl itself refuses a port above 65535 and a host with a space
+    const QString host = url.host();
+    return !QHostAddress(host).isNull() || !QUrl::toAce(host).isEmpty();
+}
+
 // The connection to the proxy stands: the SOCKS greeting, a CONNECT for an
 // https target, or else the GET itself.
 void ProbeEngine::connected(int slot)
@@ -175,8 +183,12 @@ void ProbeEngine::redirect(int slot)
         conclude(slot, Outcome::Dead, QStringLiteral("Too many redirects"));
         return;
     }
-    if (!target.isValid() || !ProbeText::supported(target)) {
+    if (!ProbeText::supported(target)) {
         conclude(slot, Outcome::Dead, ProbeText::unknownProtocol(target));
+        return;
+    }
+    if (!validTarget(target)) {
+        conclude(slot, Outcome::Dead, QStringLiteral("Redirect to an invalid URL"));
         return;
     }
     if (probe.tunnelled() && target.scheme() == QLatin1String("http")) {

@@ -71,10 +71,11 @@ void TestRun::continueRun(int generation, bool fromEventLoop)
     while (m_lookedUp < m_runList.size()) {
         const int i = m_lookedUp++;
         const ProxyAddress entry = m_runList.at(i);
-        // An address needs no look-up: it is what the look-up would give.
-        if (const QHostAddress address(entry.host); !address.isNull()) {
+        // An address needs no look-up: it is what the look-up would give; nor
+        // does a probe that cannot start.
+        if (const QHostAddress address(entry.host); !address.isNull() || !targetValid()) {
             startRequest(i, entry, generation, { address });
-            if (sliceOver())
+            if (generation != m_generation || sliceOver())
                 return;
             continue;
         }
@@ -91,6 +92,19 @@ void TestRun::continueRun(int generation, bool fromEventLoop)
         if (sliceOver())
             return;
     }
+}
+
+bool TestRun::isValidTarget(const QString &targetUrl)
+{
+    return ProbeEngine::validTarget(QUrl(targetUrl, QUrl::TolerantMode));
+}
+
+// Checked where a probe reads its settings, once for each text the target takes.
+bool TestRun::targetValid() const
+{
+    if (!m_checkedTarget || m_checkedTarget->first != m_settings.targetUrl)
+        m_checkedTarget.emplace(m_settings.targetUrl, isValidTarget(m_settings.targetUrl));
+    return m_checkedTarget->second;
 }
 
 QUrl TestRun::requestUrl() const
@@ -124,6 +138,10 @@ void TestRun::startRequest(int index, const ProxyAddress &entry, int generation,
 {
     if (generation != m_generation)
         return;
+    if (!targetValid()) {
+        conclude(index, false, QString(), QStringLiteral("Invalid target URL"), QStringLiteral("dead"));
+        return;
+    }
     ProbeEngine::Request request { index, addresses, static_cast<quint16>(entry.port), requestUrl(), m_settings.timeoutMs,
                                    entry.type, entry.user, entry.password, m_settings.expectedText.toUtf8() };
     const QString host = request.url.host();

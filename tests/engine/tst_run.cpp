@@ -143,6 +143,12 @@ private slots:
             row("request " + url, url, { proxy(recorder->port()) }, { "alive: recorded" }, { { "avoidCache", sent.contains("STAMP") } },
                 { "GET " + sent + " HTTP/1.1" });
 
+        // A target URL that is no valid http or https URL starts no probe; a redirect to one ends the probe.
+        for (const QString url : { "http://127.0.0.1:99999/x", "https://127.0.0.1:99999/x", "http://127.0.0.1:0/x", "http://exa mple/x", "http:///x", "ftp://127.0.0.1/x" })
+            row("invalid " + url, url, { proxy(recorder->port()), proxy(recorder->port()) }, QStringList(2, "dead: Invalid target URL"));
+        row("redirect to an invalid URL", QString("http://127.0.0.1:%1/redirect").arg(peer("target", { "--location", "http://127.0.0.1:0/x" })), { proxy(tiny) },
+            { "dead: Redirect to an invalid URL" });
+
         // The target's user info never reaches a request line, a Host field or a CONNECT line, nor a text; a 401 with a Basic
         // challenge is answered once with it, also in a tunnel.
         const QStringList locked { "--user", user, "--password", password };
