@@ -58,6 +58,11 @@ QString unknownProtocol(const QUrl &url)
 {
     return QStringLiteral("Protocol \"%1\" is unknown").arg(url.scheme());
 }
+QString unverifiedCredentials()
+{
+    return QStringLiteral("The target asked for credentials, which are not sent over an unverified connection");
+}
+
 QString closedError(int error)
 {
     return QStringLiteral("Connection to proxy closed: %1").arg(PlatformNet::errorText(error));
@@ -156,8 +161,14 @@ void ProbeEngine::answered(int slot)
         redirect(slot);
         return;
     }
-    // The URL's user info answers a Basic challenge once, as Qt's network stack does.
+    // The URL's user info answers a Basic challenge once, as Qt's network stack
+    // does, but only to the target over TLS whose certificate verifies for its
+    // host: this connection's, and again the next one's, which carries them.
     if (status == 401 && response.basicChallenge() && !probe.authorizing && !probe.url.userInfo().isEmpty()) {
+        if (!probe.tunnelled() || !probe.verified) {
+            conclude(slot, Outcome::Dead, ProbeText::unverifiedCredentials());
+            return;
+        }
         probe.authorizing = true;
         reconnect(slot);
         return;
@@ -241,11 +252,21 @@ void ProbeEngine::startTls(int slot)
     probe.fd = PlatformNet::invalidSocket; // the socket owns it now
     probe.tls = socket;
     probe.phase = Probe::Phase::Handshake;
+    probe.verified = true; // until the handshake reports an error
     const quint32 connection = probe.connection;
 
     // Certificate errors are accepted: the probe asks whether the proxy
-    // carries traffic, not whether the target's certificate is good.
-    connect(socket, &QSslSocket::sslErrors, socket, [socket](const QList<QSslError> &) { socket->ignoreSslErrors(); });
+    // carries traffic, not whether the target's certificate is good. Only a
+    // connection that is to carry the target's credentials ends on them.
+    connect(socket, &QSslSocket::sslErrors, this, [this, slot, connection](const QList<QSslError> &) {
+        Probe *probe = current(slot, connection);
+        if (probe && probe->authorizing) {
+            conclude(slot, Outcome::Dead, ProbeText::unverifiedCredentials());
+        } else if (probe) {
+            probe->verified = false;
+            probe->tls->ignoreSslErrors();
+        }
+    });
     connect(socket, &QSslSocket::encrypted, this, [this, slot, connection] {
         Probe *probe = current(slot, connection);
         if (!probe)

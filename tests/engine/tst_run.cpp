@@ -11,6 +11,7 @@
 #include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslConfiguration>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -97,6 +98,7 @@ class TstRun : public QObject
     std::unique_ptr<Peer> target, tlsTarget, tinyproxy, recorder;
     std::vector<std::unique_ptr<Peer>> peers; // those a table names, to the end
     ProxyTest runner; // carries the table's runs, one after another
+    QTemporaryDir scratch;
 
     quint16 peer(const QString &mode, const QStringList &args = {}) { return peers.emplace_back(std::make_unique<Peer>(mode, args))->port(); }
 
@@ -150,15 +152,22 @@ private slots:
             { "dead: Redirect to an invalid URL" });
 
         // The target's user info never reaches a request line, a Host field or a CONNECT line, nor a text; a 401 with a Basic
-        // challenge is answered once with it, also in a tunnel.
+        // challenge is answered once with it, only over TLS whose certificate verifies (the locked TLS target's, trusted here).
         const QStringList locked { "--user", user, "--password", password };
-        const quint16 httpLocked = peer("target", locked), tlsLocked = peer("tls-target", locked), relay = peer("tinyproxy", { "--connect-port", QString::number(tlsLocked) });
+        const quint16 httpLocked = peer("target", locked), tlsLocked = peer("tls-target", locked + QStringList { "--cert", scratch.filePath("ca.pem") }),
+                      relay = peer("tinyproxy", { "--connect-port", QString::number(tlsLocked) });
+        QSslConfiguration trust = QSslConfiguration::defaultConfiguration();
+        trust.addCaCertificates(scratch.filePath("ca.pem"));
+        QSslConfiguration::setDefaultConfiguration(trust);
+        const QString unverified = "dead: The target asked for credentials, which are not sent over an unverified connection";
+        row("https challenge, certificate not verified", "https://" + user + ':' + password + "@" + tlsTarget->url("/private").mid(8), { proxy(tiny) }, { unverified });
         for (const QString scheme : { "http", "https" }) {
             row(scheme + " user info", scheme + "://" + user + ':' + password + "@127.0.0.1:9/private", { proxy(recorder->port()) },
                 { scheme == "http" ? "alive: recorded" : "dead: *" }, {}, { scheme == "http" ? "GET http://127.0.0.1:9/private HTTP/1.1" : "CONNECT 127.0.0.1:9 HTTP/1.1" });
             const auto url = [&](const QString &info) { return scheme + "://" + info + "127.0.0.1:" + QString::number(scheme == "http" ? httpLocked : tlsLocked) + "/private"; };
-            row(scheme + " challenge", url(user + ':' + password + '@'), { proxy(relay) }, { "alive: Quillfen test page" });
-            row(scheme + " challenge, wrong", url(user + ":wrong@"), { proxy(relay) }, { "dead: Error transferring " + url("") + " - server replied: Unauthorized" });
+            row(scheme + " challenge", url(user + ':' + password + '@'), { proxy(relay) }, { scheme == "http" ? unverified : "alive: Quillfen test page" });
+            row(scheme + " challenge, wrong", url(user + ":wrong@"), { proxy(relay) },
+                { scheme == "http" ? unverified : "dead: Error transferring " + url("") + " - server replied: Unauthorized" });
         }
 
         // Every proxy type, open, and locked without, with the right and with wrong credentials; the hostile SOCKS peers.

@@ -1,7 +1,8 @@
 #!/usr/bin/python3 -IS
 """The engine tests' loopback peers: a mode of HTTP or SOCKS below, or Debian's tinyproxy or microsocks, on 127.0.0.1.
 Prints its port(s) as the first line, runs until SIGTERM/SIGINT, until standard input closes or --lifetime ends.
---record appends each request head to FILE; --tls serves any mode over TLS (a hostile target behind a proxy)."""
+--record appends each request head to FILE; --tls serves any mode over TLS (a hostile target behind a proxy), with a
+self-signed certificate for 127.0.0.1 that --cert also writes to FILE."""
 import argparse, base64, contextlib, os, selectors, signal, socket, stat, struct, subprocess, tempfile, threading, time
 
 OK, Z6 = b"HTTP/1.1 200 OK\r\n", bytes(6)
@@ -176,7 +177,7 @@ parser = argparse.ArgumentParser(prog="quillfen-peer", description=__doc__)
 parser.add_argument("mode", choices=[*HTTP, *SOCKS, "tinyproxy", "microsocks"])
 for option, kind, default in (("--count", int, 1), ("--lifetime", float, 600), ("--size", int, 8 << 30),
                               ("--body", os.fsencode, None), ("--location", os.fsencode, b"/test.php"),
-                              ("--record", str, None), ("--user", str, ""), ("--password", str, ""), ("--connect-port", str, [])):
+                              ("--record", str, None), ("--cert", str, None), ("--user", str, ""), ("--password", str, ""), ("--connect-port", str, [])):
     parser.add_argument(option, type=kind, default=default, action="append" if default == [] else "store")
 parser.add_argument("--tls", action="store_true")
 A = parser.parse_args()
@@ -192,9 +193,10 @@ else:
     if A.tls or A.mode == "tls-target":  # a throw-away self-signed certificate
         import ssl
         subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
-                        "-subj", "/CN=localhost", "-keyout", f"{TMP.name}/key.pem", "-out", f"{TMP.name}/cert.pem"], check=True, capture_output=True)
+                        "-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", f"{TMP.name}/key.pem",
+                        "-out", A.cert or f"{TMP.name}/cert.pem"], check=True, capture_output=True)
         TLS = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        TLS.load_cert_chain(f"{TMP.name}/cert.pem", f"{TMP.name}/key.pem")
+        TLS.load_cert_chain(A.cert or f"{TMP.name}/cert.pem", f"{TMP.name}/key.pem")
     servers = [socket.create_server(("127.0.0.1", 0)) for _ in range(A.count)]
     for s in servers:
         events.register(s, selectors.EVENT_READ, lambda s=s: threading.Thread(target=serve, args=(s.accept()[0],), daemon=True).start())
