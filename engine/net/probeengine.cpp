@@ -60,7 +60,8 @@ void ProbeEngine::start(Request request)
 }
 
 // The probe's time starts now, when its request is handed to the network. A
-// probe queued again in the middle of a redirect keeps the time it started with.
+// probe queued again in the middle of a redirect keeps the time it started with;
+// one queued again before its first connection starts anew.
 void ProbeEngine::begin(int slot)
 {
     Probe &probe = *m_probes[slot];
@@ -99,9 +100,13 @@ bool ProbeEngine::connectNext(Probe &probe)
             probe.lastError = error;
             if (PlatformNet::classify(error) == PlatformNet::Error::OutOfDescriptors) {
                 // Out of descriptors after all: wait for a probe in flight to end.
+                // Before its first connection the probe has not started: its
+                // time and time-out count from when it does.
                 --probe.nextAddress;
                 if (m_open > 0) {
                     m_openLimit = qMax(1, m_open);
+                    if (probe.connection == 0)
+                        probe.started = probe.deadline = -1;
                     probe.phase = Probe::Phase::Queued;
                     m_queue.push_front(probe.slot);
                     return true;

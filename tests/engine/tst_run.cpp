@@ -404,7 +404,7 @@ private slots:
     void openFileLimit()
     {
         peers.clear();
-        Peer fleet("record-proxy", { "--count", "1500" }), silent("silent"); // before our limit drops
+        Peer fleet("record-proxy", { "--count", "1500" }), silent("silent"), slow("split", { "--pause", "1.2" }); // before our limit drops
         const rlimit low { 1024, 1024 };
         QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
         std::vector<std::unique_ptr<QFile>> hogs; // leave about a hundred descriptors
@@ -416,6 +416,8 @@ private slots:
         ProxyTest pt;
         pt.setTargetUrl("http://127.0.0.1:9/test.php"), pt.setTimeoutMs(60000);
         QCOMPARE(run(pt, proxies), QStringList(1500, "alive: recorded"));
+        pt.setTimeoutMs(2000); // a probe that waited for a descriptor has its whole time-out from its own start
+        QCOMPARE(run(pt, QVariantList(150, proxy(slow.port()))), QStringList(150, "alive: Hello through the proxy"));
         pt.setTimeoutMs(2000);
         pt.testAll(QVariantList(700, proxy(silent.port()))); // about a hundred in flight, the others waiting
         QTest::qWait(1000);

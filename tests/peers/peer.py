@@ -24,9 +24,9 @@ def stream(c, head, piece, pause=0, total=float("inf")):
     return True
 
 
-def later(c, now, rest):  # the rest 300 ms later; without a rest, a TCP reset (RST, not FIN)
+def later(c, now, rest):  # the rest --pause (0.3) s later; without a rest, a TCP reset (RST, not FIN)
     c.sendall(now)
-    time.sleep(0.3)
+    time.sleep(A.pause)
     if rest is not None:
         return c.sendall(rest)
     c.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -175,7 +175,7 @@ def quit(status=0):  # what SIGTERM, SIGINT, a closed standard input and --lifet
 
 parser = argparse.ArgumentParser(prog="quillfen-peer", description=__doc__)
 parser.add_argument("mode", choices=[*HTTP, *SOCKS, "tinyproxy", "microsocks"])
-for option, kind, default in (("--count", int, 1), ("--lifetime", float, 600), ("--size", int, 8 << 30),
+for option, kind, default in (("--count", int, 1), ("--lifetime", float, 600), ("--pause", float, 0.3), ("--size", int, 8 << 30),
                               ("--body", os.fsencode, None), ("--location", os.fsencode, b"/test.php"),
                               ("--record", str, None), ("--cert", str, None), ("--user", str, ""), ("--password", str, ""), ("--connect-port", str, [])):
     parser.add_argument(option, type=kind, default=default, action="append" if default == [] else "store")
