@@ -80,7 +80,8 @@ void TestRun::continueRun(int generation, bool fromEventLoop)
             continue;
         }
         // The probe connects to the addresses the look-up gives, one after another.
-        QHostInfo::lookupHost(entry.host, this, [this, i, entry, generation](const QHostInfo &info) {
+        m_lookups.insert(QHostInfo::lookupHost(entry.host, this, [this, i, entry, generation](const QHostInfo &info) {
+            m_lookups.erase(info.lookupId());
             if (generation != m_generation)
                 return;
             if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
@@ -88,7 +89,7 @@ void TestRun::continueRun(int generation, bool fromEventLoop)
                 return;
             }
             startRequest(i, entry, generation, info.addresses());
-        });
+        }));
         if (sliceOver())
             return;
     }
@@ -160,7 +161,8 @@ void TestRun::startRequest(int index, const ProxyAddress &entry, int generation,
     lookup.waiting.push_back(std::move(request));
     if (lookup.waiting.size() > 1)
         return;
-    QHostInfo::lookupHost(host, this, [this, host, generation](const QHostInfo &info) {
+    m_lookups.insert(QHostInfo::lookupHost(host, this, [this, host, generation](const QHostInfo &info) {
+        m_lookups.erase(info.lookupId());
         if (generation != m_generation)
             return;
         TargetLookup &lookup = m_targetLookups[host];
@@ -175,7 +177,7 @@ void TestRun::startRequest(int index, const ProxyAddress &entry, int generation,
             request.targetIpv4 = lookup.ipv4;
             m_engine->start(std::move(request));
         }
-    });
+    }));
 }
 
 // A probe's outcome, its time first when it is alive. A handler may end the
@@ -203,6 +205,11 @@ void TestRun::cancel()
         emit runningChanged();
     }
     m_targetLookups.clear();
+    // Look-ups still waiting for a resolver thread would hold back the next
+    // run's; oldest first, each is found at the front of Qt's queue.
+    for (int id : m_lookups)
+        QHostInfo::abortHostLookup(id);
+    m_lookups.clear();
     m_engine->abortAll();
 }
 

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 class QHostAddress;
@@ -92,4 +93,5 @@ private:
     mutable BuiltUrl m_lastUrl;
     mutable std::optional<std::pair<QString, bool>> m_checkedTarget; // a target URL, and whether it is valid
     QHash<QString, TargetLookup> m_targetLookups; // by the target's host, for the current run
+    std::set<int> m_lookups; // the run's host look-ups still pending, by id: the order they were asked in
 };

@@ -8,6 +8,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QHostInfo>
 #include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -15,7 +16,20 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <dlfcn.h>
+#include <netdb.h>
 #include <sys/resource.h>
+
+// A slow resolver, without asking one: here a look-up of a name under slow.invalid takes 200 ms and fails.
+static std::atomic<int> slowLookups { 0 };
+extern "C" int getaddrinfo(const char *node, const char *service, const addrinfo *hints, addrinfo **res)
+{
+    static const auto next = reinterpret_cast<int (*)(const char *, const char *, const addrinfo *, addrinfo **)>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    if (!node || !QByteArray(node).endsWith(".slow.invalid"))
+        return next(node, service, hints, res);
+    ++slowLookups, QThread::msleep(200);
+    return EAI_NONAME;
+}
 
 namespace {
 const QString hello = QStringLiteral("Hello through the proxy");
@@ -302,6 +316,18 @@ private slots:
         QCOMPARE(silent.requests().size(), 8);
         for (auto &pt : runs)
             QVERIFY(!pt || leftNothing(*pt, sockets));
+        // Its look-ups still waiting for a resolver thread are dropped: the next run's does not wait behind them.
+        QHostInfo::fromName("first.slow.invalid");
+        QCOMPARE(slowLookups.load(), 1); // no name under slow.invalid reaches a resolver
+        QVariantList slow;
+        for (int i = 0; i < 300; ++i)
+            slow << proxy(9, QString("p%1.slow.invalid").arg(i));
+        runs[1]->testAll(slow);
+        QTRY_VERIFY(slowLookups > 20);
+        QElapsedTimer time;
+        time.start();
+        QCOMPARE(run(*runs[1], { proxy(tinyproxy->port(), "localhost") }, 0), QStringList { "alive: " + hello });
+        QVERIFY2(time.elapsed() < 1000, qPrintable(QString::number(time.elapsed()))); // behind the 280 others: 2.8 s
     }
 
     // A handler of the outcome may start another run, which is running until its own outcome; a handler of its time
