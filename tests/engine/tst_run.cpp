@@ -206,6 +206,9 @@ private slots:
                 add(port, type, "dead: " + none), add(port, type, "alive", user, password);
                 add(port, type, "dead: " + wrong, qstrcmp(type, "socks4") ? user : "wrong", "wrong"); // SOCKS4 has only the user ID
             }
+            // RFC 1929 fields hold 1 to 255 bytes: none is sent empty or cut.
+            add(socks5Locked, "socks5", "dead: SOCKS5 cannot carry an empty password", user, ""), add(socks5Locked, "socks5", "dead: SOCKS5 cannot carry an empty user name", "", password);
+            add(socks5Locked, "socks5", "dead: Credentials too long for SOCKS5", QString(128, QChar(0x416)), password); // 128 UTF-16 units, 256 bytes
             for (const char *type : { "socks5", "socks4" }) {
                 const bool five = !qstrcmp(type, "socks5");
                 add(wrongVersion, type, five ? "dead: Proxy does not speak SOCKS5" : "dead: Proxy does not speak SOCKS4");
@@ -217,6 +220,8 @@ private slots:
             }
             row(https ? "types, https target" : "types, http target", https ? tlsTarget->url() : target->url(), proxies, outcomes);
         }
+        row("IPv6 target through SOCKS", "http://[fe80::1%25lo]:9/test.php", { QVariantMap { { "port", socks4 }, { "type", "socks4" }, { "host", "127.0.0.1" } },
+            QVariantMap { { "port", socks5 }, { "type", "socks5" }, { "host", "127.0.0.1" } } }, { "dead: SOCKS4 cannot carry IPv6", "dead: SOCKS5 cannot carry an IPv6 scope" });
 
         // Hostile answers from the proxy, or from a TLS target behind tinyproxy. The recorder is what the markup names.
         auto hostile = [&](const QString &name, const QString &mode, QStringList args, bool tls, int probes, int ms, const QString &outcome) {
