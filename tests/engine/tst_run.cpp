@@ -388,7 +388,8 @@ private slots:
             { "HTTP/1.0 200 OK\nServer: x\n\nuntil the end", true, "200  until the end" },
             { "HTTP/1.1 100 Continue\r\nLocation: /old\r\n\r\nHTTP/1.1 302 Found\r\nlocation: /next\r\nContent-Length: 2\r\n\r\nno", false,
               "302 /next no" },
-            { "HTTP/1.1 204\r\nContent-Length: 99\r\n\r\n", false, "204  " } };
+            { "HTTP/1.1 204\r\nContent-Length: 99\r\n\r\n", false, "204  " },
+            { "HTTP/1.1 200 OK\r\nContent-Length: 2\r\ncontent-length: 2, 2\r\n\r\nhi!", false, "200  hi" } }; // repeated, the same
         for (const auto &[wire, closeAtEnd, answer] : answers) {
             QList<qsizetype> bytewise;
             for (qsizetype cut = 0; cut <= wire.size(); bytewise << cut++)
@@ -405,7 +406,8 @@ private slots:
         const QList<std::pair<QByteArray, bool>> wires { // each with whether the stream ends after it
             { "SSH-2.0-OpenSSH\r\n\r\n", false }, { QByteArray("\x16\x03\x01\x02\x00", 5), false }, { "HTTP/1.1 OK\r\n\r\n", false },
             { chunked + "zz\r\n", false }, { chunked + "1000000000000000\r\n", false }, // 16 digits: the size may overflow
-            { ok + "Content-Length: -1\r\n\r\n", false }, { ok + "Content-Length: 10\r\n\r\nabc", true }, { ok + "Server:", true },
+            { ok + "Content-Length: -1\r\n\r\n", false }, { ok + "Content-Length: 5\r\nContent-Length: 3\r\n\r\nabcde", false },
+            { ok + "Content-Length: 3, 5\r\n\r\nabcde", false }, { ok + "Content-Length: 10\r\n\r\nabc", true }, { ok + "Server:", true },
             { "", true }, { ok + "X: " + QByteArray(100 << 10, 'a') + "\r\n\r\n", false }, { ok + QByteArray("X-A: b\r\n").repeated(50000), false } };
         for (const auto &[wire, closeAtEnd] : wires) {
             const HttpResponse response = parse(wire, {}, closeAtEnd);
