@@ -1,7 +1,7 @@
 // The machine's limit: a raw epoll client that does what a probe does at the
 // socket level, for every proxy at once.
 //
-//   bench_epoll_client BASE_PORT COUNT TARGET_PORT [LIMIT_MS [ADDRESSES]]
+//   bench_epoll_client BASE_PORT COUNT TARGET_PORT [LIMIT_MS [ADDRESSES [TYPE]]]
 //
 // Opens COUNT non-blocking connections to 127.0.0.1:BASE_PORT+i (with
 // ADDRESSES > 1, the proxies are spread in equal blocks over 127.0.0.1,
@@ -11,6 +11,13 @@
 // no-cache headers, a "_t" stamp), reads each answer to the close, and
 // counts an answer that starts with "HTTP/1.x 200" as alive. Prints one
 // "BENCH {json}" line in the same shape as bench_driver's.
+//
+// TYPE "socks5" speaks to each proxy as SOCKS5 instead, one step after the
+// other as a client must: the greeting (no authentication), then, once the
+// method is chosen, CONNECT to 127.0.0.1 by name, then, once granted, the
+// origin-form GET through the tunnel. Each message is one send, and each
+// reply is read once the socket reports it; the watch changes only from
+// writable to readable after the connection stands.
 
 #include "benchutil.h"
 
@@ -30,23 +37,30 @@
 
 namespace {
 
-enum class State : unsigned char { Connecting, Sending, Reading, Done };
+// Method and Granted: waiting for SOCKS5's method choice and CONNECT reply.
+enum class State : unsigned char { Connecting, Sending, Reading, Done, Method, Granted };
 
 struct Probe
 {
     int fd { -1 };
     State state { State::Connecting };
     unsigned short sent { 0 };
-    unsigned char headLength { 0 };
+    unsigned char headLength { 0 }; // also the bytes of a SOCKS reply so far
     char head[12] {}; // "HTTP/1.1 200"
 };
+
+// One whole message on a socket that has just become ready: a few bytes always fit.
+bool sendWhole(int fd, const char *data, size_t size)
+{
+    return send(fd, data, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
+}
 
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s BASE_PORT COUNT TARGET_PORT [LIMIT_MS [ADDRESSES]]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s BASE_PORT COUNT TARGET_PORT [LIMIT_MS [ADDRESSES [http|socks5]]]\n", argv[0]);
         return 2;
     }
     const int basePort = std::atoi(argv[1]);
@@ -55,6 +69,7 @@ int main(int argc, char **argv)
     const double limitSeconds = argc > 4 ? std::atof(argv[4]) / 1000.0 : 60.0;
     const int addresses = argc > 5 ? std::max(1, std::atoi(argv[5])) : 1;
     const int perAddress = (count + addresses - 1) / addresses;
+    const bool socks5 = argc > 6 && std::strcmp(argv[6], "socks5") == 0;
     const long fileLimit = bench::raiseOpenFileLimit();
     const long maxInFlight = std::max(16L, fileLimit - 64);
 
@@ -70,14 +85,22 @@ int main(int argc, char **argv)
     }
     char request[512];
     const int requestLength = std::snprintf(request, sizeof request,
-                                            "GET http://127.0.0.1:%d/test.php?_t=%s HTTP/1.1\r\n"
+                                            "GET %s/test.php?_t=%s HTTP/1.1\r\n"
                                             "Host: 127.0.0.1:%d\r\n"
                                             "Cache-Control: no-cache, no-store, must-revalidate\r\n"
                                             "Pragma: no-cache\r\n"
                                             "Expires: 0\r\n"
                                             "Connection: close\r\n"
                                             "\r\n",
-                                            targetPort, stamp, targetPort);
+                                            socks5 ? "" : ("http://127.0.0.1:" + std::to_string(targetPort)).c_str(),
+                                            stamp, targetPort);
+    // SOCKS5: no authentication; CONNECT to the name "127.0.0.1" and the target port.
+    static const char greeting[] = { 5, 1, 0 };
+    char connectRequest[32] = { 5, 1, 0, 3, 9 };
+    std::memcpy(connectRequest + 5, "127.0.0.1", 9);
+    connectRequest[14] = static_cast<char>(targetPort >> 8);
+    connectRequest[15] = static_cast<char>(targetPort & 0xff);
+    const size_t connectLength = 16;
 
     std::vector<Probe> probes(static_cast<size_t>(count));
     long alive = 0, dead = 0;
@@ -144,6 +167,44 @@ int main(int argc, char **argv)
                     continue;
                 }
                 probe.state = State::Sending;
+                if (socks5) {
+                    if (!sendWhole(probe.fd, greeting, sizeof greeting)) {
+                        fail(index, "send", errno);
+                        continue;
+                    }
+                    probe.state = State::Method;
+                    epoll_event event {};
+                    event.events = EPOLLIN;
+                    event.data.u32 = static_cast<uint32_t>(index);
+                    epoll_ctl(epollFd, EPOLL_CTL_MOD, probe.fd, &event);
+                    continue;
+                }
+            }
+            if (probe.state == State::Method || probe.state == State::Granted) {
+                // The proxy's reply: 2 bytes for the method, 10 for the grant
+                // (IPv4 bound address); nothing else can come before our next message.
+                const size_t want = probe.state == State::Method ? 2 : 10;
+                const ssize_t got = read(probe.fd, probe.head + probe.headLength, want - probe.headLength);
+                if (got <= 0) {
+                    if (got < 0 && errno == EAGAIN)
+                        continue;
+                    fail(index, "read", got < 0 ? errno : ECONNRESET);
+                    continue;
+                }
+                probe.headLength = static_cast<unsigned char>(probe.headLength + got);
+                if (probe.headLength < want)
+                    continue;
+                const bool granted = probe.head[0] == 5 && probe.head[1] == 0 && (want == 2 || probe.head[3] == 1);
+                probe.headLength = 0;
+                const bool sent = granted
+                        && (probe.state == State::Method ? sendWhole(probe.fd, connectRequest, connectLength)
+                                                         : sendWhole(probe.fd, request, static_cast<size_t>(requestLength)));
+                if (!granted || !sent) {
+                    fail(index, granted ? "send" : "SOCKS5 reply", granted ? errno : EPROTO);
+                    continue;
+                }
+                probe.state = probe.state == State::Method ? State::Granted : State::Reading;
+                continue;
             }
             if (probe.state == State::Sending) {
                 const ssize_t wrote = send(probe.fd, request + probe.sent,
@@ -201,12 +262,12 @@ int main(int argc, char **argv)
     const double elapsed = bench::monotonicSeconds() - start;
     const bench::CpuTimes cpu = bench::cpuTimes();
 
-    std::printf("BENCH {\"client\":\"epoll\",\"n\":%d,\"complete\":%s,\"time_s\":%.4f,"
+    std::printf("BENCH {\"client\":\"epoll\",\"type\":\"%s\",\"n\":%d,\"complete\":%s,\"time_s\":%.4f,"
                 "\"outcomes\":{\"alive\":%ld,\"dead\":%ld,\"timeout\":0,\"dns_fail\":0},"
                 "\"missing\":%ld,\"duplicates\":0,\"rss_mb\":%.1f,\"threads_peak\":1,"
                 "\"cpu_s\":%.3f,\"cpu_user_s\":%.3f,\"cpu_sys_s\":%.3f,\"nofile\":%ld,"
                 "\"first_error\":\"%s\"}\n",
-                count, complete ? "true" : "false", elapsed, alive, dead, count - alive - dead,
+                socks5 ? "socks5" : "http", count, complete ? "true" : "false", elapsed, alive, dead, count - alive - dead,
                 bench::peakRssMegabytes(), cpu.total(), cpu.user, cpu.system, fileLimit,
                 bench::jsonEscape(firstError).c_str());
     std::fflush(stdout);

@@ -9,8 +9,11 @@ every repetition runs, on that same fleet:
   curl      curl --parallel --parallel-max 300, one proxy per transfer;
   quillfen  bench_driver, a headless ProxyTest::testAll.
 Then the driver at 1,000 and 10,000 with HTTP and SOCKS5 proxies, also the
-driver of the portable socket path's build (--portable-build) when given, and
-quillfen-check over 10,000 beside the driver (bench/check_bench.py).
+driver of the portable socket path's build (--portable-build) when given,
+quillfen-check over 10,000 beside the driver (bench/check_bench.py), and
+beside the raw epoll client speaking HTTP and SOCKS5 to the same fleet: SOCKS5
+÷ HTTP for both, and the engine ÷ the raw client for both. With --socks-only,
+only that part, printed and not written anywhere (--runs 5 for best of five).
 Then the real window (bin/Quillfen under Xvfb, timed by the preloaded
 quillfen_window_probe.so) with 100,000 and 10,000 stored proxies, served by
 ten fleets on 127.0.0.1 to 127.0.0.10 that share one port range: "▶ Test" is
@@ -857,7 +860,9 @@ SOCKS_GOAL = 1.5  # SOCKS5 at 10,000 within this factor of HTTP at 10,000
 SOCKET_PATHS = {
     "epoll": "epoll set (Linux)",
     "portable": "portable: a QSocketNotifier per socket",
+    "raw": "raw epoll client (the limit)",
 }
+SOCKS_ENGINE_GOAL = 1.05  # the engine at 10,000 within this factor of the raw client, HTTP and SOCKS5 alike
 
 
 def measure_socks(args, tools, fleet):
@@ -866,6 +871,7 @@ def measure_socks(args, tools, fleet):
     drivers = {"epoll": tools["bench_driver"]}
     if tools.get("bench_driver_portable"):
         drivers["portable"] = tools["bench_driver_portable"]
+    drivers["raw"] = tools["bench_epoll_client"]
     records = []
     for n in SOCKS_NS:
         for rep in range(1, args.runs + 1):
@@ -873,7 +879,7 @@ def measure_socks(args, tools, fleet):
                 for kind in ("http", "socks5"):
                     time.sleep(0.3)
                     result = run_tool([driver, str(fleet.base), str(n), str(fleet.target_port),
-                                       str(int(args.limit * 1000)), kind], args.limit)
+                                       str(int(args.limit * 1000))] + (["1"] if path == "raw" else []) + [kind], args.limit)
                     result.update(kind=kind, n=n, rep=rep, path=path)
                     records.append(result)
                     log("N=%-6d run %d %-8s %-6s %s  rss %s  %s" % (
@@ -883,9 +889,10 @@ def measure_socks(args, tools, fleet):
 
 
 def write_socks_section(path, records):
-    def med(kind, n, field, where="epoll"):
-        return median([r.get(field) for r in records if r["kind"] == kind and r["n"] == n and r.get("complete")
-                       and r.get("path", "epoll") == where])
+    def med(kind, n, field, where="epoll", pick=median):
+        values = [r.get(field) for r in records if r["kind"] == kind and r["n"] == n and r.get("complete")
+                  and r.get("path", "epoll") == where]
+        return pick(values) if values else None
 
     def outcomes(kind, n, where):
         mine = [r for r in records if r["kind"] == kind and r["n"] == n and r.get("path", "epoll") == where]
@@ -899,7 +906,9 @@ def write_socks_section(path, records):
              "CONNECT to the target, then the GET through the tunnel), alternating with HTTP runs in the same "
              "session. The driver is built twice: with the epoll set every Linux build uses, and in a build "
              "folder of its own with `-DQUILLFEN_PORTABLE_NET=ON`, the socket path of Windows and macOS "
-             "(one `QSocketNotifier` per socket on Qt's event loop). Medians of %d runs each." %
+             "(one `QSocketNotifier` per socket on Qt's event loop). Beside them the raw epoll client over the "
+             "same fleet, speaking HTTP and SOCKS5 itself (greeting, CONNECT by name, GET: each a send of its own "
+             "once the proxy has answered the last), the limit of this machine for each. Medians of %d runs each." %
              max([r.get("rep", 1) for r in records], default=0), "",
              "| N | type | socket path | time (median) | min – max | peak RSS | CPU | outcomes |",
              "|---|---|---|---|---|---|---|---|"]
@@ -917,6 +926,18 @@ def write_socks_section(path, records):
     lines += ["", "SOCKS5 / HTTP at %s, epoll path: %s (goal ≤ %.1f×): %s" % (
         "{:,}".format(SOCKS_NS[-1]), "%.2f×" % r if r else "–", SOCKS_GOAL,
         verdict(r is not None and r <= SOCKS_GOAL)), ""]
+    if "raw" in paths:
+        last = SOCKS_NS[-1]
+        for label, pick in (("median", median), ("best", min)):
+            t = {(k, w): med(k, last, "time_s", w, pick) for k in ("http", "socks5") for w in ("epoll", "raw")}
+            engine = {k: ratio(t[(k, "epoll")], t[(k, "raw")]) for k in ("http", "socks5")}
+            lines.append("At %s, %s of each: SOCKS5 ÷ HTTP %s for the engine, %s for the raw client; the engine ÷ "
+                         "the raw client %s for HTTP and %s for SOCKS5 (goal ≤ %.2f×: %s)." % (
+                             "{:,}".format(last), label, fmt_num(ratio(t[("socks5", "epoll")], t[("http", "epoll")]), "×", 2),
+                             fmt_num(ratio(t[("socks5", "raw")], t[("http", "raw")]), "×", 2),
+                             fmt_num(engine["http"], "×", 2), fmt_num(engine["socks5"], "×", 2), SOCKS_ENGINE_GOAL,
+                             verdict(None if None in engine.values() else max(engine.values()) <= SOCKS_ENGINE_GOAL)))
+        lines.append("")
     if "portable" in paths:
         lines.append("Portable ÷ epoll path (time, median ÷ median): " + ", ".join(
             "%s at %s %s (CPU %s)" % (
@@ -925,11 +946,12 @@ def write_socks_section(path, records):
                 fmt_num(ratio(med(kind, n, "cpu_s", "portable"), med(kind, n, "cpu_s")), "×", 2))
             for n in SOCKS_NS for kind in ("http", "socks5")) + ".")
         lines.append("")
-    else:
+    elif path:
         lines += ["The portable socket path was not measured: no `bench_driver` built with "
                   "`-DQUILLFEN_PORTABLE_NET=ON` (`--portable-build`).", ""]
-    with open(path, "a") as handle:
-        handle.write("\n".join(lines))
+    if path:
+        with open(path, "a") as handle:
+            handle.write("\n".join(lines))
     log("\n".join(lines))
 
 
@@ -950,6 +972,9 @@ def main():
     parser.add_argument("--window-n", type=int, default=100000)
     parser.add_argument("--cold-starts", type=int, default=3, help="extra launches that only time the first frame")
     parser.add_argument("--no-window", action="store_true")
+    parser.add_argument("--socks-only", action="store_true",
+                        help="only the SOCKS5 and HTTP runs of the engine and the raw client at 1,000 and 10,000, "
+                             "printed; nothing is written")
     parser.add_argument("--results", default=os.path.join(here, "results"))
     args = parser.parse_args()
     ns = [int(x) for x in args.ns.split(",")]
@@ -958,8 +983,8 @@ def main():
 
     bins = os.path.join(os.path.abspath(args.build), "bin")
     tools = {name: os.path.join(bins, name) for name in
-             ("bench_fleet", "bench_epoll_client", "bench_driver", "Quillfen", "quillfen_window_probe.so",
-              "quillfen-check")}
+             ("bench_fleet", "bench_epoll_client", "bench_driver")
+             + (() if args.socks_only else ("Quillfen", "quillfen_window_probe.so", "quillfen-check"))}
     missing = [p for p in tools.values() if not os.path.exists(p)]
     if missing:
         raise SystemExit("missing (build first): " + ", ".join(missing))
@@ -970,6 +995,14 @@ def main():
     for program in ("curl", "/usr/bin/time"):
         if not shutil.which(program):
             raise SystemExit(program + " is missing (make bench installs it)")
+
+    if args.socks_only:
+        fleet = Fleet(tools["bench_fleet"], max(SOCKS_NS))
+        try:
+            write_socks_section(None, measure_socks(args, tools, fleet))
+        finally:
+            fleet.stop()
+        return
 
     started = time.time()
     load_before = "%.2f" % os.getloadavg()[0]
@@ -1038,7 +1071,7 @@ def main():
     png = plot(summary, ns, args.results)
     commands = [
         "%s/bench_fleet %d %d &" % (rel_build(args), fleet.base, fleet.count),
-        "%s/bench_epoll_client %d N %d %d" % (rel_build(args), fleet.base, fleet.target_port, args.limit * 1000),
+        "%s/bench_epoll_client %d N %d %d [1 socks5]" % (rel_build(args), fleet.base, fleet.target_port, args.limit * 1000),
         " ".join(curl_command("curl-N.cfg")),
         "%s/bench_driver %d N %d %d" % (rel_build(args), fleet.base, fleet.target_port, args.limit * 1000),
         "%s/bench_driver %d N %d %d socks5   # N = 1,000 and 10,000; also with the portable build's driver:"

@@ -2,6 +2,8 @@
 
 #include "wiretext.h"
 
+#include <QByteArrayList>
+
 #include <cstring>
 
 namespace {
@@ -101,13 +103,21 @@ void HttpResponse::headLine(const QByteArray &line)
         } else if (name == "transfer-encoding") {
             m_chunkedCoding = value.toLower().contains("chunked");
         } else if (name == "content-length") {
-            bool ok = false;
-            const qint64 length = value.toLongLong(&ok);
-            if (!ok || length < 0) {
-                fail(QStringLiteral("Invalid Content-Length in the HTTP response"));
-                return;
+            // Repeated, or as a list, the values must agree (RFC 9110, 8.6):
+            // which one framed the body would be a guess.
+            for (const QByteArray &item : value.split(',')) {
+                bool ok = false;
+                const qint64 length = item.trimmed().toLongLong(&ok);
+                if (!ok || length < 0) {
+                    fail(QStringLiteral("Invalid Content-Length in the HTTP response"));
+                    return;
+                }
+                if (m_contentLength >= 0 && length != m_contentLength) {
+                    fail(QStringLiteral("Conflicting Content-Length in the HTTP response"));
+                    return;
+                }
+                m_contentLength = length;
             }
-            m_contentLength = length;
         }
         return;
     }

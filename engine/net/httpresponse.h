@@ -28,6 +28,8 @@ public:
     void finish();
 
     State state() const { return m_state; }
+    // In a body that only the end of the connection ends: a reset ends it as a close does.
+    bool framedByClose() const { return m_state == State::Body && m_framing == Framing::Close; }
     int status() const { return m_status; }
     const QByteArray &reason() const { return m_reason; }
     const QByteArray &location() const { return m_location; }

@@ -29,6 +29,7 @@ QByteArray hostAndPort(const QUrl &url, bool alwaysPort = false);
 // `fields`: further header lines, each ending in CR LF.
 QByteArray requestHead(const QByteArray &target, const QUrl &url, const QByteArray &fields = {});
 QByteArray originForm(const QUrl &url);
+QString unverifiedCredentials();
 } // namespace ProbeText
 
 struct ProbeEngine::Probe
@@ -54,6 +55,7 @@ struct ProbeEngine::Probe
     qint64 deadline { -1 };
     qint64 started { -1 }; // when the first connection to the proxy began
     bool authorizing { false }; // answering the target's Basic challenge with the URL's user info
+    bool verified { false }; // the TLS connection to the target has a certificate that verifies for its host
 
     bool tunnelled() const { return url.scheme() == QLatin1String("https"); }
     bool viaSocks() const { return request.type != ProxyType::Http; }
@@ -63,19 +65,21 @@ struct ProbeEngine::Probe
             return {};
         return "Proxy-Authorization: " + basicCredentials(request.user, request.password) + "\r\n";
     }
+    // Only ever inside TLS to the target whose certificate verified.
     QByteArray authorization() const
     {
-        return authorizing ? "Authorization: " + basicCredentials(url.userName(), url.password()) + "\r\n" : QByteArray();
+        return authorizing && verified ? "Authorization: " + basicCredentials(url.userName(), url.password()) + "\r\n"
+                                       : QByteArray();
     }
     // The GET: origin-form to the target through a tunnel, else absolute-form to the
     // HTTP proxy; never with the URL's user info.
     QByteArray get(bool inTunnel) const
     {
         if (inTunnel)
-            return ProbeText::requestHead(ProbeText::originForm(url), url, authorization());
+            return ProbeText::requestHead(ProbeText::originForm(url), url, tls ? authorization() : QByteArray());
         return ProbeText::requestHead(url.toEncoded(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
                                + ProbeText::originForm(url),
-                           url, proxyAuthorization() + authorization());
+                           url, proxyAuthorization());
     }
     std::unique_ptr<HttpResponse> answerReader() const
     {

@@ -60,7 +60,8 @@ void ProbeEngine::start(Request request)
 }
 
 // The probe's time starts now, when its request is handed to the network. A
-// probe queued again in the middle of a redirect keeps the time it started with.
+// probe queued again in the middle of a redirect keeps the time it started with;
+// one queued again before its first connection starts anew.
 void ProbeEngine::begin(int slot)
 {
     Probe &probe = *m_probes[slot];
@@ -73,8 +74,8 @@ void ProbeEngine::begin(int slot)
     }
     m_deadlines.push({ probe.deadline, quint64(slot) << 32 | probe.id });
     armTimer();
-    if (!ProbeText::supported(probe.url)) {
-        conclude(slot, Outcome::Dead, ProbeText::unknownProtocol(probe.url));
+    if (!validTarget(probe.url)) {
+        conclude(slot, Outcome::Dead, QStringLiteral("Invalid target URL"));
         return;
     }
     if (!m_watcher->ready()) {
@@ -99,9 +100,13 @@ bool ProbeEngine::connectNext(Probe &probe)
             probe.lastError = error;
             if (PlatformNet::classify(error) == PlatformNet::Error::OutOfDescriptors) {
                 // Out of descriptors after all: wait for a probe in flight to end.
+                // Before its first connection the probe has not started: its
+                // time and time-out count from when it does.
                 --probe.nextAddress;
                 if (m_open > 0) {
                     m_openLimit = qMax(1, m_open);
+                    if (probe.connection == 0)
+                        probe.started = probe.deadline = -1;
                     probe.phase = Probe::Phase::Queued;
                     m_queue.push_front(probe.slot);
                     return true;
@@ -227,7 +232,9 @@ void ProbeEngine::readSome(int slot)
             conclude(slot, Outcome::Dead, ProbeText::closedError(error));
             return;
         }
-        if (n < 0) {
+        // A reset after an answer framed by the close ends it as a close does;
+        // any other answer it cuts short.
+        if (n < 0 && !(probe->response && probe->response->framedByClose())) {
             conclude(slot, Outcome::Dead, QStringLiteral("Connection reset by the proxy"));
             return;
         }

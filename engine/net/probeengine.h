@@ -48,6 +48,10 @@ public:
     explicit ProbeEngine(QObject *parent = nullptr);
     ~ProbeEngine() override;
 
+    // A URL a probe can fetch: http or https, a host that is a valid name or
+    // address, a port in 1-65535 when one is given.
+    static bool validTarget(const QUrl &url);
+
     void start(Request request);
     void abortAll();
     // No probe, no open connection and no timer armed.

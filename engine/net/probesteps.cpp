@@ -58,12 +58,25 @@ QString unknownProtocol(const QUrl &url)
 {
     return QStringLiteral("Protocol \"%1\" is unknown").arg(url.scheme());
 }
+QString unverifiedCredentials()
+{
+    return QStringLiteral("The target asked for credentials, which are not sent over an unverified connection");
+}
+
 QString closedError(int error)
 {
     return QStringLiteral("Connection to proxy closed: %1").arg(PlatformNet::errorText(error));
 }
 
 } // namespace ProbeText
+
+bool ProbeEngine::validTarget(const QUrl &url)
+{
+    if (!url.isValid() || !ProbeText::supported(url) || url.host().isEmpty() || url.port() == 0)
+        return false; // QUrl itself refuses a port above 65535 and a host with a space
+    const QString host = url.host();
+    return !QHostAddress(host).isNull() || !QUrl::toAce(host).isEmpty();
+}
 
 // The connection to the proxy stands: the SOCKS greeting, a CONNECT for an
 // https target, or else the GET itself.
@@ -148,8 +161,14 @@ void ProbeEngine::answered(int slot)
         redirect(slot);
         return;
     }
-    // The URL's user info answers a Basic challenge once, as Qt's network stack does.
+    // The URL's user info answers a Basic challenge once, as Qt's network stack
+    // does, but only to the target over TLS whose certificate verifies for its
+    // host: this connection's, and again the next one's, which carries them.
     if (status == 401 && response.basicChallenge() && !probe.authorizing && !probe.url.userInfo().isEmpty()) {
+        if (!probe.tunnelled() || !probe.verified) {
+            conclude(slot, Outcome::Dead, ProbeText::unverifiedCredentials());
+            return;
+        }
         probe.authorizing = true;
         reconnect(slot);
         return;
@@ -175,8 +194,12 @@ void ProbeEngine::redirect(int slot)
         conclude(slot, Outcome::Dead, QStringLiteral("Too many redirects"));
         return;
     }
-    if (!target.isValid() || !ProbeText::supported(target)) {
+    if (!ProbeText::supported(target)) {
         conclude(slot, Outcome::Dead, ProbeText::unknownProtocol(target));
+        return;
+    }
+    if (!validTarget(target)) {
+        conclude(slot, Outcome::Dead, QStringLiteral("Redirect to an invalid URL"));
         return;
     }
     if (probe.tunnelled() && target.scheme() == QLatin1String("http")) {
@@ -229,11 +252,21 @@ void ProbeEngine::startTls(int slot)
     probe.fd = PlatformNet::invalidSocket; // the socket owns it now
     probe.tls = socket;
     probe.phase = Probe::Phase::Handshake;
+    probe.verified = true; // until the handshake reports an error
     const quint32 connection = probe.connection;
 
     // Certificate errors are accepted: the probe asks whether the proxy
-    // carries traffic, not whether the target's certificate is good.
-    connect(socket, &QSslSocket::sslErrors, socket, [socket](const QList<QSslError> &) { socket->ignoreSslErrors(); });
+    // carries traffic, not whether the target's certificate is good. Only a
+    // connection that is to carry the target's credentials ends on them.
+    connect(socket, &QSslSocket::sslErrors, this, [this, slot, connection](const QList<QSslError> &) {
+        Probe *probe = current(slot, connection);
+        if (probe && probe->authorizing) {
+            conclude(slot, Outcome::Dead, ProbeText::unverifiedCredentials());
+        } else if (probe) {
+            probe->verified = false;
+            probe->tls->ignoreSslErrors();
+        }
+    });
     connect(socket, &QSslSocket::encrypted, this, [this, slot, connection] {
         Probe *probe = current(slot, connection);
         if (!probe)

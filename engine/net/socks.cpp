@@ -12,9 +12,10 @@ void appendPort(QByteArray &bytes, quint16 port)
     bytes += char(port & 0xff);
 }
 
+// A length byte, then the field: 1 to 255 bytes.
 bool appendCounted(QByteArray &bytes, const QByteArray &field)
 {
-    if (field.size() > 255)
+    if (field.isEmpty() || field.size() > 255)
         return false;
     bytes += char(field.size());
     bytes += field;
@@ -74,7 +75,7 @@ QByteArray connect5(const QString &host, quint16 port)
         bytes += QByteArray(reinterpret_cast<const char *>(ip.c), 16);
     } else {
         bytes += '\x03';
-        if (host.isEmpty() || !appendCounted(bytes, QUrl::toAce(host)))
+        if (!appendCounted(bytes, QUrl::toAce(host)))
             return {};
     }
     appendPort(bytes, port);
@@ -203,18 +204,52 @@ Handshake::Handshake(bool socks5, const QString &user, const QString &password, 
 {
 }
 
+// Why the CONNECT cannot carry the target, if it cannot: SOCKS4 carries an
+// IPv4 address or (4a) a name, SOCKS5 a name of 1 to 255 bytes or an address,
+// and neither an IPv6 scope, which means something only on this machine.
+QString Handshake::targetError() const
+{
+    const QHostAddress address(m_host);
+    if (address.protocol() == QAbstractSocket::IPv6Protocol && !m_socks5)
+        return QStringLiteral("SOCKS4 cannot carry IPv6");
+    if (address.protocol() == QAbstractSocket::IPv6Protocol && !address.scopeId().isEmpty())
+        return QStringLiteral("SOCKS5 cannot carry an IPv6 scope");
+    if (!address.isNull() || (!m_socks5 && m_ipv4))
+        return {};
+    const qsizetype length = QUrl::toAce(m_host).size();
+    if (length == 0)
+        return QStringLiteral("SOCKS cannot carry an empty target name");
+    return m_socks5 && length > 255 ? QStringLiteral("Target host name too long for SOCKS") : QString();
+}
+
+QString Handshake::credentialsError() const
+{
+    if (m_user.isEmpty())
+        return QStringLiteral("SOCKS5 cannot carry an empty user name");
+    if (m_password.isEmpty())
+        return QStringLiteral("SOCKS5 cannot carry an empty password");
+    if (authentication(m_user, m_password).isEmpty())
+        return QStringLiteral("Credentials too long for SOCKS5"); // 255 bytes of UTF-8 each
+    return {};
+}
+
 QByteArray Handshake::connectRequest()
 {
     m_step = Step::Connect;
     m_reply = Reply(m_socks5 ? Reply::Form::Connect5 : Reply::Form::Connect4);
-    const QByteArray request = m_socks5 ? connect5(m_host, m_port) : connect4(m_ipv4, m_host, m_port, m_user);
-    if (request.isEmpty())
-        m_error = QStringLiteral("Target host name too long for SOCKS");
-    return request;
+    return m_request;
 }
 
 QByteArray Handshake::start()
 {
+    m_error = targetError();
+    if (m_error.isEmpty()) {
+        m_request = m_socks5 ? connect5(m_host, m_port) : connect4(m_ipv4, m_host, m_port, m_user);
+        if (m_request.isEmpty())
+            m_error = QStringLiteral("Target host name too long for SOCKS");
+    }
+    if (!m_error.isEmpty())
+        return {};
     if (!m_socks5)
         return connectRequest();
     const bool credentials = !m_user.isEmpty() || !m_password.isEmpty();
@@ -230,10 +265,8 @@ QByteArray Handshake::feed(const char *data, qsizetype size)
     if (m_step == Step::Method && m_reply.usePassword()) {
         m_step = Step::Auth;
         m_reply = Reply(Reply::Form::Auth);
-        const QByteArray request = authentication(m_user, m_password);
-        if (request.isEmpty())
-            m_error = QStringLiteral("Credentials too long for SOCKS5");
-        return request;
+        m_error = credentialsError();
+        return m_error.isEmpty() ? authentication(m_user, m_password) : QByteArray();
     }
     return m_step == Step::Connect ? QByteArray() : connectRequest();
 }

@@ -16,10 +16,11 @@ constexpr int maxReply = 4 + 1 + 255 + 2;
 
 // Method selection, offering user name and password only when there are credentials.
 QByteArray greeting(bool credentials);
-// RFC 1929; empty when the user name or password is longer than 255 bytes.
+// RFC 1929; empty when the user name or password is empty or longer than 255
+// bytes of UTF-8.
 QByteArray authentication(const QString &user, const QString &password);
 // CONNECT to a host by name (IPv4 and IPv6 literals by address); empty when
-// the name is longer than 255 bytes.
+// the name is empty or longer than 255 bytes.
 QByteArray connect5(const QString &host, quint16 port);
 // SOCKS4 CONNECT to an IPv4 address, or with a name (4a) when `ipv4` is 0.
 QByteArray connect4(quint32 ipv4, const QString &host, quint16 port, const QString &user);
@@ -65,7 +66,9 @@ public:
     Handshake(bool socks5, const QString &user, const QString &password, const QString &host, quint16 port,
               quint32 ipv4);
 
-    QByteArray start(); // the first message; empty when it cannot be made (failed())
+    // The first message; empty when it cannot be made (failed()), and so is
+    // a target that the CONNECT cannot carry: nothing is sent then.
+    QByteArray start();
     // Bytes from the proxy; returns the next message to send, if any.
     QByteArray feed(const char *data, qsizetype size);
     void finish(); // the proxy closed the connection
@@ -77,6 +80,8 @@ public:
 private:
     enum class Step { Method, Auth, Connect };
     QByteArray connectRequest();
+    QString targetError() const;
+    QString credentialsError() const;
 
     bool m_socks5;
     QString m_user, m_password, m_host;
@@ -84,6 +89,7 @@ private:
     quint32 m_ipv4;
     Step m_step { Step::Method };
     Reply m_reply { Reply::Form::Method };
+    QByteArray m_request; // the CONNECT, made at the start
     QString m_error;
 };
 

@@ -71,15 +71,17 @@ void TestRun::continueRun(int generation, bool fromEventLoop)
     while (m_lookedUp < m_runList.size()) {
         const int i = m_lookedUp++;
         const ProxyAddress entry = m_runList.at(i);
-        // An address needs no look-up: it is what the look-up would give.
-        if (const QHostAddress address(entry.host); !address.isNull()) {
+        // An address needs no look-up: it is what the look-up would give; nor
+        // does a probe that cannot start.
+        if (const QHostAddress address(entry.host); !address.isNull() || !targetValid()) {
             startRequest(i, entry, generation, { address });
-            if (sliceOver())
+            if (generation != m_generation || sliceOver())
                 return;
             continue;
         }
         // The probe connects to the addresses the look-up gives, one after another.
-        QHostInfo::lookupHost(entry.host, this, [this, i, entry, generation](const QHostInfo &info) {
+        m_lookups.insert(QHostInfo::lookupHost(entry.host, this, [this, i, entry, generation](const QHostInfo &info) {
+            m_lookups.erase(info.lookupId());
             if (generation != m_generation)
                 return;
             if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
@@ -87,10 +89,23 @@ void TestRun::continueRun(int generation, bool fromEventLoop)
                 return;
             }
             startRequest(i, entry, generation, info.addresses());
-        });
+        }));
         if (sliceOver())
             return;
     }
+}
+
+bool TestRun::isValidTarget(const QString &targetUrl)
+{
+    return ProbeEngine::validTarget(QUrl(targetUrl, QUrl::TolerantMode));
+}
+
+// Checked where a probe reads its settings, once for each text the target takes.
+bool TestRun::targetValid() const
+{
+    if (!m_checkedTarget || m_checkedTarget->first != m_settings.targetUrl)
+        m_checkedTarget.emplace(m_settings.targetUrl, isValidTarget(m_settings.targetUrl));
+    return m_checkedTarget->second;
 }
 
 QUrl TestRun::requestUrl() const
@@ -124,6 +139,10 @@ void TestRun::startRequest(int index, const ProxyAddress &entry, int generation,
 {
     if (generation != m_generation)
         return;
+    if (!targetValid()) {
+        conclude(index, false, QString(), QStringLiteral("Invalid target URL"), QStringLiteral("dead"));
+        return;
+    }
     ProbeEngine::Request request { index, addresses, static_cast<quint16>(entry.port), requestUrl(), m_settings.timeoutMs,
                                    entry.type, entry.user, entry.password, m_settings.expectedText.toUtf8() };
     const QString host = request.url.host();
@@ -142,7 +161,8 @@ void TestRun::startRequest(int index, const ProxyAddress &entry, int generation,
     lookup.waiting.push_back(std::move(request));
     if (lookup.waiting.size() > 1)
         return;
-    QHostInfo::lookupHost(host, this, [this, host, generation](const QHostInfo &info) {
+    m_lookups.insert(QHostInfo::lookupHost(host, this, [this, host, generation](const QHostInfo &info) {
+        m_lookups.erase(info.lookupId());
         if (generation != m_generation)
             return;
         TargetLookup &lookup = m_targetLookups[host];
@@ -157,7 +177,7 @@ void TestRun::startRequest(int index, const ProxyAddress &entry, int generation,
             request.targetIpv4 = lookup.ipv4;
             m_engine->start(std::move(request));
         }
-    });
+    }));
 }
 
 // A probe's outcome, its time first when it is alive. A handler may end the
@@ -185,6 +205,11 @@ void TestRun::cancel()
         emit runningChanged();
     }
     m_targetLookups.clear();
+    // Look-ups still waiting for a resolver thread would hold back the next
+    // run's; oldest first, each is found at the front of Qt's queue.
+    for (int id : m_lookups)
+        QHostInfo::abortHostLookup(id);
+    m_lookups.clear();
     m_engine->abortAll();
 }
 

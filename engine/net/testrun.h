@@ -10,6 +10,8 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
+#include <set>
 #include <vector>
 
 class QHostAddress;
@@ -39,6 +41,11 @@ public:
     Settings &settings() { return m_settings; }
     const Settings &settings() const { return m_settings; }
 
+    // Whether a probe can fetch `targetUrl`: http or https, a valid host name
+    // or address, a port in 1-65535. With any other target every proxy of a
+    // run ends "dead", "Invalid target URL", and nothing is sent.
+    static bool isValidTarget(const QString &targetUrl);
+
     void start(const QList<ProxyAddress> &proxies);
     void cancel();
     // From start until the run's last outcome, or until cancel.
@@ -60,6 +67,7 @@ private:
                   int milliseconds = -1);
     void startRequest(int index, const ProxyAddress &entry, int generation, const QList<QHostAddress> &addresses);
     QUrl requestUrl() const;
+    bool targetValid() const;
 
     struct BuiltUrl
     {
@@ -83,5 +91,7 @@ private:
     int m_lookedUp { 0 }; // look-ups started up to here
     std::unique_ptr<ProbeEngine> m_engine; // carries the probes of the current run
     mutable BuiltUrl m_lastUrl;
+    mutable std::optional<std::pair<QString, bool>> m_checkedTarget; // a target URL, and whether it is valid
     QHash<QString, TargetLookup> m_targetLookups; // by the target's host, for the current run
+    std::set<int> m_lookups; // the run's host look-ups still pending, by id: the order they were asked in
 };

@@ -8,13 +8,28 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QHostInfo>
 #include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslConfiguration>
 #include <QStandardPaths>
 #include <QTest>
 
+#include <dlfcn.h>
+#include <netdb.h>
 #include <sys/resource.h>
+
+// A slow resolver, without asking one: here a look-up of a name under slow.invalid takes 200 ms and fails.
+static std::atomic<int> slowLookups { 0 };
+extern "C" int getaddrinfo(const char *node, const char *service, const addrinfo *hints, addrinfo **res)
+{
+    static const auto next = reinterpret_cast<int (*)(const char *, const char *, const addrinfo *, addrinfo **)>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    if (!node || !QByteArray(node).endsWith(".slow.invalid"))
+        return next(node, service, hints, res);
+    ++slowLookups, QThread::msleep(200);
+    return EAI_NONAME;
+}
 
 namespace {
 const QString hello = QStringLiteral("Hello through the proxy");
@@ -97,6 +112,7 @@ class TstRun : public QObject
     std::unique_ptr<Peer> target, tlsTarget, tinyproxy, recorder;
     std::vector<std::unique_ptr<Peer>> peers; // those a table names, to the end
     ProxyTest runner; // carries the table's runs, one after another
+    QTemporaryDir scratch;
 
     quint16 peer(const QString &mode, const QStringList &args = {}) { return peers.emplace_back(std::make_unique<Peer>(mode, args))->port(); }
 
@@ -143,16 +159,29 @@ private slots:
             row("request " + url, url, { proxy(recorder->port()) }, { "alive: recorded" }, { { "avoidCache", sent.contains("STAMP") } },
                 { "GET " + sent + " HTTP/1.1" });
 
+        // A target URL that is no valid http or https URL starts no probe; a redirect to one ends the probe.
+        for (const QString url : { "http://127.0.0.1:99999/x", "https://127.0.0.1:99999/x", "http://127.0.0.1:0/x", "http://exa mple/x", "http:///x", "ftp://127.0.0.1/x" })
+            row("invalid " + url, url, { proxy(recorder->port()), proxy(recorder->port()) }, QStringList(2, "dead: Invalid target URL"));
+        row("redirect to an invalid URL", QString("http://127.0.0.1:%1/redirect").arg(peer("target", { "--location", "http://127.0.0.1:0/x" })), { proxy(tiny) },
+            { "dead: Redirect to an invalid URL" });
+
         // The target's user info never reaches a request line, a Host field or a CONNECT line, nor a text; a 401 with a Basic
-        // challenge is answered once with it, also in a tunnel.
+        // challenge is answered once with it, only over TLS whose certificate verifies (the locked TLS target's, trusted here).
         const QStringList locked { "--user", user, "--password", password };
-        const quint16 httpLocked = peer("target", locked), tlsLocked = peer("tls-target", locked), relay = peer("tinyproxy", { "--connect-port", QString::number(tlsLocked) });
+        const quint16 httpLocked = peer("target", locked), tlsLocked = peer("tls-target", locked + QStringList { "--cert", scratch.filePath("ca.pem") }),
+                      relay = peer("tinyproxy", { "--connect-port", QString::number(tlsLocked) });
+        QSslConfiguration trust = QSslConfiguration::defaultConfiguration();
+        trust.addCaCertificates(scratch.filePath("ca.pem"));
+        QSslConfiguration::setDefaultConfiguration(trust);
+        const QString unverified = "dead: The target asked for credentials, which are not sent over an unverified connection";
+        row("https challenge, certificate not verified", "https://" + user + ':' + password + "@" + tlsTarget->url("/private").mid(8), { proxy(tiny) }, { unverified });
         for (const QString scheme : { "http", "https" }) {
             row(scheme + " user info", scheme + "://" + user + ':' + password + "@127.0.0.1:9/private", { proxy(recorder->port()) },
                 { scheme == "http" ? "alive: recorded" : "dead: *" }, {}, { scheme == "http" ? "GET http://127.0.0.1:9/private HTTP/1.1" : "CONNECT 127.0.0.1:9 HTTP/1.1" });
             const auto url = [&](const QString &info) { return scheme + "://" + info + "127.0.0.1:" + QString::number(scheme == "http" ? httpLocked : tlsLocked) + "/private"; };
-            row(scheme + " challenge", url(user + ':' + password + '@'), { proxy(relay) }, { "alive: Quillfen test page" });
-            row(scheme + " challenge, wrong", url(user + ":wrong@"), { proxy(relay) }, { "dead: Error transferring " + url("") + " - server replied: Unauthorized" });
+            row(scheme + " challenge", url(user + ':' + password + '@'), { proxy(relay) }, { scheme == "http" ? unverified : "alive: Quillfen test page" });
+            row(scheme + " challenge, wrong", url(user + ":wrong@"), { proxy(relay) },
+                { scheme == "http" ? unverified : "dead: Error transferring " + url("") + " - server replied: Unauthorized" });
         }
 
         // Every proxy type, open, and locked without, with the right and with wrong credentials; the hostile SOCKS peers.
@@ -177,6 +206,9 @@ private slots:
                 add(port, type, "dead: " + none), add(port, type, "alive", user, password);
                 add(port, type, "dead: " + wrong, qstrcmp(type, "socks4") ? user : "wrong", "wrong"); // SOCKS4 has only the user ID
             }
+            // RFC 1929 fields hold 1 to 255 bytes: none is sent empty or cut.
+            add(socks5Locked, "socks5", "dead: SOCKS5 cannot carry an empty password", user, ""), add(socks5Locked, "socks5", "dead: SOCKS5 cannot carry an empty user name", "", password);
+            add(socks5Locked, "socks5", "dead: Credentials too long for SOCKS5", QString(128, QChar(0x416)), password); // 128 UTF-16 units, 256 bytes
             for (const char *type : { "socks5", "socks4" }) {
                 const bool five = !qstrcmp(type, "socks5");
                 add(wrongVersion, type, five ? "dead: Proxy does not speak SOCKS5" : "dead: Proxy does not speak SOCKS4");
@@ -188,6 +220,8 @@ private slots:
             }
             row(https ? "types, https target" : "types, http target", https ? tlsTarget->url() : target->url(), proxies, outcomes);
         }
+        row("IPv6 target through SOCKS", "http://[fe80::1%25lo]:9/test.php", { QVariantMap { { "port", socks4 }, { "type", "socks4" }, { "host", "127.0.0.1" } },
+            QVariantMap { { "port", socks5 }, { "type", "socks5" }, { "host", "127.0.0.1" } } }, { "dead: SOCKS4 cannot carry IPv6", "dead: SOCKS5 cannot carry an IPv6 scope" });
 
         // Hostile answers from the proxy, or from a TLS target behind tinyproxy. The recorder is what the markup names.
         auto hostile = [&](const QString &name, const QString &mode, QStringList args, bool tls, int probes, int ms, const QString &outcome) {
@@ -203,6 +237,7 @@ private slots:
             hostile("20 endless bodies", "endless", {}, tls, 20, 2000, "timeout: Timeout"); // what one probe holds adds up
             hostile("drip", "drip", {}, tls, 1, 2000, "timeout: Timeout");
             hostile("reset mid-body", "reset", {}, tls, 1, 5000, tls ? "dead: *" : "dead: Connection reset by the proxy");
+            hostile("reset after a close-framed body", "reset-close", {}, tls, 1, 5000, "alive: " + hello);
             hostile("1 MiB header line", "hugeheader", {}, tls, 1, 5000, "dead: HTTP header line too long");
             hostile(QString("%1 MiB body in time").arg(tls ? 64 : 512), "huge", { "--size", QString::number((tls ? 64 : 512) << 20) }, tls, 1, 120000,
                     "alive: " + QString("0123456789abcdef").repeated(19).left(300) + "..."); // loopback: hundreds of MB/s, also through TLS
@@ -286,6 +321,18 @@ private slots:
         QCOMPARE(silent.requests().size(), 8);
         for (auto &pt : runs)
             QVERIFY(!pt || leftNothing(*pt, sockets));
+        // Its look-ups still waiting for a resolver thread are dropped: the next run's does not wait behind them.
+        QHostInfo::fromName("first.slow.invalid");
+        QCOMPARE(slowLookups.load(), 1); // no name under slow.invalid reaches a resolver
+        QVariantList slow;
+        for (int i = 0; i < 300; ++i)
+            slow << proxy(9, QString("p%1.slow.invalid").arg(i));
+        runs[1]->testAll(slow);
+        QTRY_VERIFY(slowLookups > 20);
+        QElapsedTimer time;
+        time.start();
+        QCOMPARE(run(*runs[1], { proxy(tinyproxy->port(), "localhost") }, 0), QStringList { "alive: " + hello });
+        QVERIFY2(time.elapsed() < 1000, qPrintable(QString::number(time.elapsed()))); // behind the 280 others: 2.8 s
     }
 
     // A handler of the outcome may start another run, which is running until its own outcome; a handler of its time
@@ -341,7 +388,8 @@ private slots:
             { "HTTP/1.0 200 OK\nServer: x\n\nuntil the end", true, "200  until the end" },
             { "HTTP/1.1 100 Continue\r\nLocation: /old\r\n\r\nHTTP/1.1 302 Found\r\nlocation: /next\r\nContent-Length: 2\r\n\r\nno", false,
               "302 /next no" },
-            { "HTTP/1.1 204\r\nContent-Length: 99\r\n\r\n", false, "204  " } };
+            { "HTTP/1.1 204\r\nContent-Length: 99\r\n\r\n", false, "204  " },
+            { "HTTP/1.1 200 OK\r\nContent-Length: 2\r\ncontent-length: 2, 2\r\n\r\nhi!", false, "200  hi" } }; // repeated, the same
         for (const auto &[wire, closeAtEnd, answer] : answers) {
             QList<qsizetype> bytewise;
             for (qsizetype cut = 0; cut <= wire.size(); bytewise << cut++)
@@ -358,7 +406,8 @@ private slots:
         const QList<std::pair<QByteArray, bool>> wires { // each with whether the stream ends after it
             { "SSH-2.0-OpenSSH\r\n\r\n", false }, { QByteArray("\x16\x03\x01\x02\x00", 5), false }, { "HTTP/1.1 OK\r\n\r\n", false },
             { chunked + "zz\r\n", false }, { chunked + "1000000000000000\r\n", false }, // 16 digits: the size may overflow
-            { ok + "Content-Length: -1\r\n\r\n", false }, { ok + "Content-Length: 10\r\n\r\nabc", true }, { ok + "Server:", true },
+            { ok + "Content-Length: -1\r\n\r\n", false }, { ok + "Content-Length: 5\r\nContent-Length: 3\r\n\r\nabcde", false },
+            { ok + "Content-Length: 3, 5\r\n\r\nabcde", false }, { ok + "Content-Length: 10\r\n\r\nabc", true }, { ok + "Server:", true },
             { "", true }, { ok + "X: " + QByteArray(100 << 10, 'a') + "\r\n\r\n", false }, { ok + QByteArray("X-A: b\r\n").repeated(50000), false } };
         for (const auto &[wire, closeAtEnd] : wires) {
             const HttpResponse response = parse(wire, {}, closeAtEnd);
@@ -388,7 +437,7 @@ private slots:
     void openFileLimit()
     {
         peers.clear();
-        Peer fleet("record-proxy", { "--count", "1500" }), silent("silent"); // before our limit drops
+        Peer fleet("record-proxy", { "--count", "1500" }), silent("silent"), slow("split", { "--pause", "1.2" }); // before our limit drops
         const rlimit low { 1024, 1024 };
         QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
         std::vector<std::unique_ptr<QFile>> hogs; // leave about a hundred descriptors
@@ -400,6 +449,8 @@ private slots:
         ProxyTest pt;
         pt.setTargetUrl("http://127.0.0.1:9/test.php"), pt.setTimeoutMs(60000);
         QCOMPARE(run(pt, proxies), QStringList(1500, "alive: recorded"));
+        pt.setTimeoutMs(2000); // a probe that waited for a descriptor has its whole time-out from its own start
+        QCOMPARE(run(pt, QVariantList(150, proxy(slow.port()))), QStringList(150, "alive: Hello through the proxy"));
         pt.setTimeoutMs(2000);
         pt.testAll(QVariantList(700, proxy(silent.port()))); // about a hundred in flight, the others waiting
         QTest::qWait(1000);

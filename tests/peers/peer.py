@@ -3,7 +3,8 @@
 --bind: the daemon's or relay's outgoing address (127.0.0.1), --forwarded-for and --via: squid's settings of those names (on);
 --via on: tinyproxy's Via header too (off). Judges (judge-cgi, judge-json) echo the client's address and request fields.
 Prints its port(s) as the first line, runs until SIGTERM/SIGINT, until standard input closes or --lifetime ends.
---record appends each request head to FILE; --tls serves any mode over TLS (a hostile target behind a proxy)."""
+--record appends each request head to FILE; --tls serves any mode over TLS (a hostile target behind a proxy), with a
+self-signed certificate for 127.0.0.1 that --cert also writes to FILE."""
 import argparse, base64, contextlib, json, os, re, pwd, selectors, signal, socket, stat, struct, subprocess, tempfile, threading, time
 
 OK, Z6 = b"HTTP/1.1 200 OK\r\n", bytes(6)
@@ -25,9 +26,9 @@ def stream(c, head, piece, pause=0, total=float("inf")):
     return True
 
 
-def later(c, now, rest):  # the rest 300 ms later; without a rest, a TCP reset (RST, not FIN)
+def later(c, now, rest):  # the rest --pause (0.3) s later; without a rest, a TCP reset (RST, not FIN)
     c.sendall(now)
-    time.sleep(0.3)
+    time.sleep(A.pause)
     if rest is not None:
         return c.sendall(rest)
     c.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -87,6 +88,7 @@ HTTP = {  # what each mode does with the one request of a connection: (socket, i
     "huge": lambda c, h, t: stream(c, OK + b"Content-Length: %d\r\n\r\n" % A.size, b"0123456789abcdef" * 65536, total=A.size),
     "drip": lambda c, h, t: stream(c, OK + b"Content-Length: 1000000\r\n\r\n", b".", pause=1),
     "reset": lambda c, h, t: later(c, OK + b"Content-Length: 1000\r\n\r\n" + b"r" * 100, None),
+    "reset-close": lambda c, h, t: later(c, OK + b"Content-Type: text/plain\r\n\r\n" + BODY, None),  # a whole answer framed by the close
     "garbage": lambda c, h, t: c.sendall(BODY),  # instead of a status line; the connection stays open
     "hugeheader": lambda c, h, t: reply(c, b"200 OK", b"ok", b"X-Padding: " + b"p" * (1 << 20) + b"\r\n"),
     "endless-headers": lambda c, h, t: stream(c, OK, b"X-Filler: 0123456789abcdef\r\n" * 2000),
@@ -97,7 +99,7 @@ HTTP = {  # what each mode does with the one request of a connection: (socket, i
     "own-page": lambda c, h, t: reply(c, b"200 OK", BODY, kind=b"text/html"), "inject": inject, "replay": replay,  # hostile proxies
 }
 BODIES = {"target": b"Quillfen test page", "tls-target": b"Quillfen test page", "record-proxy": b"recorded",
-          "markup": b"<html><body>markup</body></html>", "split": b"Hello through the proxy",
+          "markup": b"<html><body>markup</body></html>", "split": b"Hello through the proxy", "reset-close": b"Hello through the proxy",
           "own-page": b"<html><body>Sign in to continue</body></html>", "inject": b"<script>/* the proxy's */</script>\n",
           "garbage": bytes((i * 131 + 7) % 251 if (i * 131 + 7) % 251 != 10 else 0 for i in range(4096))}  # without --body
 SOCKS = {  # the method picked, the SOCKS5 and the SOCKS4 reply, then: keep still, close, endless bytes or one a second
@@ -248,9 +250,9 @@ def quit(status=0):  # what SIGTERM, SIGINT, a closed standard input and --lifet
 
 parser = argparse.ArgumentParser(prog="quillfen-peer", description=__doc__)
 parser.add_argument("mode", choices=[*HTTP, *SOCKS, *DAEMONS])
-for option, kind, default in (("--count", int, 1), ("--lifetime", float, 600), ("--size", int, 8 << 30),
+for option, kind, default in (("--count", int, 1), ("--lifetime", float, 600), ("--pause", float, 0.3), ("--size", int, 8 << 30),
                               ("--body", os.fsencode, None), ("--location", os.fsencode, b"/test.php"),
-                              ("--record", str, None), ("--user", str, ""), ("--password", str, ""), ("--connect-port", str, []),
+                              ("--record", str, None), ("--cert", str, None), ("--user", str, ""), ("--password", str, ""), ("--connect-port", str, []),
                               ("--bind", str, None), ("--forwarded-for", str, "on"), ("--via", str, None)):
     parser.add_argument(option, type=kind, default=default, action="append" if default == [] else "store")
 parser.add_argument("--tls", action="store_true")
@@ -267,9 +269,10 @@ else:
     if A.tls or A.mode == "tls-target":  # a throw-away self-signed certificate
         import ssl
         subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
-                        "-subj", "/CN=localhost", "-keyout", f"{TMP.name}/key.pem", "-out", f"{TMP.name}/cert.pem"], check=True, capture_output=True)
+                        "-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", f"{TMP.name}/key.pem",
+                        "-out", A.cert or f"{TMP.name}/cert.pem"], check=True, capture_output=True)
         TLS = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        TLS.load_cert_chain(f"{TMP.name}/cert.pem", f"{TMP.name}/key.pem")
+        TLS.load_cert_chain(A.cert or f"{TMP.name}/cert.pem", f"{TMP.name}/key.pem")
     servers = [socket.create_server(("127.0.0.1", 0)) for _ in range(A.count)]
     for s in servers:
         events.register(s, selectors.EVENT_READ, lambda s=s: threading.Thread(target=serve, args=(s.accept()[0],), daemon=True).start())
