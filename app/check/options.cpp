@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "testrun.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QUrl>
@@ -21,18 +23,8 @@ QString targetFault(const QString &target)
 {
     if (target.isEmpty())
         return QStringLiteral("--target URL is required (there is no default: point it at a test page of your own)");
-    const QUrl url(target, QUrl::StrictMode);
-    if (!url.isValid()) {
-        return url.errorString().startsWith(u"Invalid port") ? QStringLiteral("--target: the port must be 1-65535")
-                                                            : QStringLiteral("--target is not a valid URL");
-    }
-    if (url.scheme() != u"http" && url.scheme() != u"https")
-        return QStringLiteral("--target must be an http:// or https:// URL");
-    if (url.host().isEmpty())
-        return QStringLiteral("--target has no host");
-    if (url.port() == 0)
-        return QStringLiteral("--target: the port must be 1-65535");
-    return QString();
+    const QString problem = TestRun::targetProblem(target);
+    return problem.isEmpty() ? QString() : QStringLiteral("--target: ") + problem;
 }
 
 template<typename T>

@@ -100,6 +100,28 @@ bool TestRun::isValidTarget(const QString &targetUrl)
     return ProbeEngine::validTarget(QUrl(targetUrl, QUrl::TolerantMode));
 }
 
+QString TestRun::targetProblem(const QString &targetUrl)
+{
+    if (isValidTarget(targetUrl))
+        return QString();
+    const QUrl url(targetUrl, QUrl::TolerantMode);
+    if (targetUrl.trimmed().isEmpty())
+        return QStringLiteral("there is no target URL");
+    if (!targetUrl.contains(QLatin1String("://")))
+        return QStringLiteral("the URL needs a scheme: http:// or https://");
+    if (!url.isValid() && url.errorString().startsWith(QLatin1String("Invalid port")))
+        return QStringLiteral("the port must be 1-65535");
+    if (!url.isValid())
+        return QStringLiteral("not a valid URL");
+    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
+        return QStringLiteral("only http:// and https:// URLs can be tested");
+    if (url.host().isEmpty())
+        return QStringLiteral("the URL has no host");
+    if (url.port() == 0)
+        return QStringLiteral("the port must be 1-65535");
+    return QStringLiteral("the host is not a valid name or address");
+}
+
 // Checked where a probe reads its settings, once for each text the target takes.
 bool TestRun::targetValid() const
 {

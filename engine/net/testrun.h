@@ -45,6 +45,8 @@ public:
     // or address, a port in 1-65535. With any other target every proxy of a
     // run ends "dead", "Invalid target URL", and nothing is sent.
     static bool isValidTarget(const QString &targetUrl);
+    // Why a target URL is not valid, in a few words; empty when it is.
+    static QString targetProblem(const QString &targetUrl);
 
     void start(const QList<ProxyAddress> &proxies);
     void cancel();

@@ -47,6 +47,8 @@ public:
     // script values.
     Q_INVOKABLE void testRows(ProxyListModel *model);
     Q_INVOKABLE void cancelAll();
+    // Why a target URL cannot be tested, in a few words; empty when it can.
+    Q_INVOKABLE QString targetUrlProblem(const QString &url) const { return TestRun::targetProblem(url); }
 
     // ownerOnly: the text holds credentials; the file is readable by its owner only.
     Q_INVOKABLE bool saveToFile(const QString &filePath, const QString &data, bool ownerOnly = false);
