@@ -2,8 +2,6 @@
 
 #include "wiretext.h"
 
-#include <QByteArrayList>
-
 #include <cstring>
 
 namespace {
@@ -25,9 +23,15 @@ void HttpResponse::complete()
     m_line.clear();
 }
 
-// Collects one line ending in LF (a CR before it is dropped) across feeds.
-bool HttpResponse::takeLine(const char *data, qsizetype size, qsizetype &used, QByteArray &line)
+// One line ending in LF (a CR before it is dropped), collected across feeds;
+// `line` shows it until the next call. A line that arrives whole is read where
+// it lies, and a collected one in a buffer that is kept for the next.
+bool HttpResponse::takeLine(const char *data, qsizetype size, qsizetype &used, QByteArrayView &line)
 {
+    if (m_lineTaken) {
+        m_line.resize(0);
+        m_lineTaken = false;
+    }
     const char *end = static_cast<const char *>(std::memchr(data + used, '\n', size_t(size - used)));
     const qsizetype upto = end ? end - data : size;
     const qsizetype length = upto - used;
@@ -35,14 +39,19 @@ bool HttpResponse::takeLine(const char *data, qsizetype size, qsizetype &used, Q
         fail(QStringLiteral("HTTP header line too long"));
         return false;
     }
-    m_line.append(data + used, length);
+    const char *start = data + used;
     used = end ? upto + 1 : size;
-    if (!end)
-        return false;
-    if (m_line.endsWith('\r'))
-        m_line.chop(1);
-    line = m_line;
-    m_line.clear();
+    if (end && m_line.isEmpty()) {
+        line = QByteArrayView(start, length);
+    } else {
+        m_line.append(start, length);
+        if (!end)
+            return false;
+        line = m_line;
+        m_lineTaken = true;
+    }
+    if (line.endsWith('\r'))
+        line.chop(1);
     return true;
 }
 
@@ -55,7 +64,7 @@ qsizetype HttpResponse::feed(const char *data, qsizetype size)
             continue;
         }
         const qsizetype before = used;
-        QByteArray line;
+        QByteArrayView line;
         const bool whole = takeLine(data, size, used, line);
         m_headSize += used - before;
         if (m_state == State::Failed)
@@ -75,7 +84,7 @@ qsizetype HttpResponse::feed(const char *data, qsizetype size)
     return used;
 }
 
-void HttpResponse::headLine(const QByteArray &line)
+void HttpResponse::headLine(QByteArrayView line)
 {
     if (!m_sawStatus) {
         // "HTTP/1.1 200 OK"; the reason phrase may be missing.
@@ -86,37 +95,39 @@ void HttpResponse::headLine(const QByteArray &line)
             return;
         }
         m_sawStatus = true;
-        m_status = line.mid(9, 3).toInt();
-        m_reason = line.mid(13).trimmed();
+        m_status = line.sliced(9, 3).toInt();
+        m_reason = line.sliced(qMin<qsizetype>(13, line.size())).trimmed().toByteArray();
         return;
     }
     if (!line.isEmpty()) {
         const qsizetype colon = line.indexOf(':');
         if (colon <= 0)
             return; // a malformed field is skipped, as browsers do
-        const QByteArray name = line.left(colon).trimmed().toLower();
-        const QByteArray value = line.mid(colon + 1).trimmed();
-        if (name == "location") {
-            m_location = value;
-        } else if (name == "www-authenticate") {
-            m_basicChallenge = m_basicChallenge || value.toLower().startsWith("basic");
-        } else if (name == "transfer-encoding") {
-            m_chunkedCoding = value.toLower().contains("chunked");
-        } else if (name == "content-length") {
+        // Read in place: every answer has a few fields, and most are of no interest.
+        const QByteArrayView name = line.first(colon).trimmed();
+        const QByteArrayView value = line.sliced(colon + 1).trimmed();
+        const auto is = [&name](const char *field) { return name.compare(field, Qt::CaseInsensitive) == 0; };
+        if (is("location")) {
+            m_location = value.toByteArray();
+        } else if (is("www-authenticate")) {
+            m_basicChallenge = m_basicChallenge || (value.size() >= 5 && value.first(5).compare("basic", Qt::CaseInsensitive) == 0);
+        } else if (is("transfer-encoding")) {
+            m_chunkedCoding = value.toByteArray().toLower().contains("chunked");
+        } else if (is("content-length")) {
             // Repeated, or as a list, the values must agree (RFC 9110, 8.6):
             // which one framed the body would be a guess.
-            for (const QByteArray &item : value.split(',')) {
+            for (QByteArrayView rest = value;;) {
+                const qsizetype comma = rest.indexOf(',');
                 bool ok = false;
-                const qint64 length = item.trimmed().toLongLong(&ok);
-                if (!ok || length < 0) {
-                    fail(QStringLiteral("Invalid Content-Length in the HTTP response"));
-                    return;
-                }
-                if (m_contentLength >= 0 && length != m_contentLength) {
-                    fail(QStringLiteral("Conflicting Content-Length in the HTTP response"));
-                    return;
-                }
+                const qint64 length = (comma < 0 ? rest : rest.first(comma)).trimmed().toLongLong(&ok);
+                if (!ok || length < 0)
+                    return fail(QStringLiteral("Invalid Content-Length in the HTTP response"));
+                if (m_contentLength >= 0 && length != m_contentLength)
+                    return fail(QStringLiteral("Conflicting Content-Length in the HTTP response"));
                 m_contentLength = length;
+                if (comma < 0)
+                    break;
+                rest = rest.sliced(comma + 1);
             }
         }
         return;
@@ -184,7 +195,7 @@ qsizetype HttpResponse::bodyBytes(const char *data, qsizetype size)
         return take;
     }
     qsizetype used = 0;
-    QByteArray line;
+    QByteArrayView line;
     if (!takeLine(data, size, used, line))
         return used;
     switch (m_chunk) {

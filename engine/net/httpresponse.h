@@ -45,8 +45,8 @@ private:
     enum class Framing { None, Length, Chunked, Close };
     enum class Chunk { Size, Data, DataEnd, Trailer };
 
-    bool takeLine(const char *data, qsizetype size, qsizetype &used, QByteArray &line);
-    void headLine(const QByteArray &line);
+    bool takeLine(const char *data, qsizetype size, qsizetype &used, QByteArrayView &line);
+    void headLine(QByteArrayView line);
     void endOfHead();
     qsizetype bodyBytes(const char *data, qsizetype size);
     void fail(const QString &error);
@@ -59,7 +59,8 @@ private:
 
     bool m_headOnly;
     State m_state { State::Head };
-    QByteArray m_line;
+    QByteArray m_line; // a line that came in pieces
+    bool m_lineTaken { false }; // m_line holds the line last taken
     qsizetype m_headSize { 0 };
     bool m_sawStatus { false };
     int m_status { 0 };

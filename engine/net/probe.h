@@ -26,8 +26,10 @@ QString unknownProtocol(const QUrl &url);
 // "host[:port]" as the Host field and CONNECT name it; the port is left out
 // when it is the scheme's own, unless `alwaysPort`.
 QByteArray hostAndPort(const QUrl &url, bool alwaysPort = false);
-// `fields`: further header lines, each ending in CR LF.
-QByteArray requestHead(const QByteArray &target, const QUrl &url, const QByteArray &fields = {});
+// A GET's head up to the fields that differ from probe to probe; then those
+// fields, then `requestEnd`.
+QByteArray requestHead(const QByteArray &target, const QUrl &url);
+constexpr char requestEnd[] = "Connection: close\r\n\r\n";
 QByteArray originForm(const QUrl &url);
 QString unverifiedCredentials();
 } // namespace ProbeText
@@ -47,6 +49,8 @@ struct ProbeEngine::Probe
     int lastError { 0 };
     Phase phase { Phase::Queued };
     PlatformNet::Socket fd { PlatformNet::invalidSocket };
+    quint32 watching { 0 }; // the events the watcher waits for on fd
+    quint32 messages { 0 }; // sent so far
     QSslSocket *tls { nullptr };
     QByteArray out;
     qsizetype sent { 0 };
@@ -68,18 +72,9 @@ struct ProbeEngine::Probe
     // Only ever inside TLS to the target whose certificate verified.
     QByteArray authorization() const
     {
-        return authorizing && verified ? "Authorization: " + basicCredentials(url.userName(), url.password()) + "\r\n"
-                                       : QByteArray();
-    }
-    // The GET: origin-form to the target through a tunnel, else absolute-form to the
-    // HTTP proxy; never with the URL's user info.
-    QByteArray get(bool inTunnel) const
-    {
-        if (inTunnel)
-            return ProbeText::requestHead(ProbeText::originForm(url), url, tls ? authorization() : QByteArray());
-        return ProbeText::requestHead(url.toEncoded(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
-                               + ProbeText::originForm(url),
-                           url, proxyAuthorization());
+        return authorizing && verified && tls
+            ? "Authorization: " + basicCredentials(url.userName(), url.password()) + "\r\n"
+            : QByteArray();
     }
     std::unique_ptr<HttpResponse> answerReader() const
     {

@@ -74,7 +74,7 @@ void ProbeEngine::begin(int slot)
     }
     m_deadlines.push({ probe.deadline, quint64(slot) << 32 | probe.id });
     armTimer();
-    if (!validTarget(probe.url)) {
+    if (!facts(probe.url).valid) {
         conclude(slot, Outcome::Dead, QStringLiteral("Invalid target URL"));
         return;
     }
@@ -127,8 +127,12 @@ bool ProbeEngine::connectNext(Probe &probe)
     return false;
 }
 
+// Each change of what a socket waits for is a system call: only real changes are made.
 void ProbeEngine::watch(Probe &probe, quint32 events, bool add)
 {
+    if (!add && probe.watching == events)
+        return;
+    probe.watching = events;
     m_watcher->watch(probe.fd, events, quint64(probe.slot) << 32 | probe.connection, add);
 }
 
@@ -170,6 +174,7 @@ void ProbeEngine::send(int slot, const QByteArray &bytes)
     probe.phase = Probe::Phase::Sending;
     probe.out = bytes;
     probe.sent = 0;
+    ++probe.messages;
     sendSome(slot);
 }
 
@@ -220,7 +225,12 @@ void ProbeEngine::readSome(int slot)
         const qint64 n = PlatformNet::recv(probe->fd, buffer, sizeof buffer, &error);
         if (n > 0) {
             budget -= n;
+            const quint32 messages = probe->messages;
             received(slot, buffer, n);
+            // Once it has said its next message, the probe has nothing to read
+            // until the proxy answers, and the watcher tells when that comes.
+            if ((probe = current(slot, connection)) && probe->messages != messages)
+                return;
             continue;
         }
         const PlatformNet::Error kind = n < 0 ? PlatformNet::classify(error) : PlatformNet::Error::Other;

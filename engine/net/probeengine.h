@@ -85,6 +85,7 @@ private:
     void conclude(int slot, Outcome outcome, const QString &text);
     void closeConnection(Probe &probe);
     void watch(Probe &probe, quint32 events, bool add);
+    QByteArray get(const Probe &probe, bool inTunnel);
     void armTimer();
     void startQueued();
     int freeSlot();
@@ -103,4 +104,15 @@ private:
     QBasicTimer m_starter; // starts queued probes, a slice at a time
     qint64 m_timerDue { -1 };
     QElapsedTimer m_clock;
+    // What the probes of a run share, made once for their URL (which changes
+    // with its "_t" stamp at most once a millisecond).
+    struct UrlFacts
+    {
+        QUrl url;
+        bool valid { false }; // validTarget
+        QHostAddress address; // the host, when it is an address
+        QByteArray heads[2]; // the GET's head to an HTTP proxy, and in a tunnel; made on first use
+    };
+    UrlFacts &facts(const QUrl &url);
+    UrlFacts m_facts;
 };

@@ -3,6 +3,7 @@
 #include "socketwatcher.h"
 
 #include <QSslSocket>
+#include <QStringBuilder>
 
 // What a probe says to its proxy and how the answer decides its outcome:
 // ProbeEngine::answered is where "alive" or "dead" is settled.
@@ -33,11 +34,11 @@ QByteArray hostAndPort(const QUrl &url, bool alwaysPort)
     return host;
 }
 
-QByteArray requestHead(const QByteArray &target, const QUrl &url, const QByteArray &fields)
+QByteArray requestHead(const QByteArray &target, const QUrl &url)
 {
     return "GET " + target + " HTTP/1.1\r\nHost: " + hostAndPort(url)
         + "\r\nCache-Control: no-cache, no-store, must-revalidate\r\nPragma: no-cache\r\nExpires: 0"
-          "\r\nAccept: */*\r\nUser-Agent: Mozilla/5.0\r\n" + fields + "Connection: close\r\n\r\n";
+          "\r\nAccept: */*\r\nUser-Agent: Mozilla/5.0\r\n";
 }
 
 QByteArray originForm(const QUrl &url)
@@ -70,12 +71,37 @@ QString closedError(int error)
 
 } // namespace ProbeText
 
+ProbeEngine::UrlFacts &ProbeEngine::facts(const QUrl &url)
+{
+    if (m_facts.url != url || m_facts.url.isEmpty())
+        m_facts = { url, validTarget(url), QHostAddress(url.host()), {} };
+    return m_facts;
+}
+
 bool ProbeEngine::validTarget(const QUrl &url)
 {
     if (!url.isValid() || !ProbeText::supported(url) || url.host().isEmpty() || url.port() == 0)
         return false; // QUrl itself refuses a port above 65535 and a host with a space
     const QString host = url.host();
     return !QHostAddress(host).isNull() || !QUrl::toAce(host).isEmpty();
+}
+
+// The GET: origin-form to the target through a tunnel, else absolute-form to
+// the HTTP proxy; never with the URL's user info but as the target's own
+// credentials inside verified TLS. The probes of a run share one URL: its part
+// of the head is made once.
+QByteArray ProbeEngine::get(const Probe &probe, bool inTunnel)
+{
+    QByteArray &head = facts(probe.url).heads[inTunnel];
+    if (head.isEmpty()) {
+        const QUrl &url = probe.url;
+        const QByteArray origin = ProbeText::originForm(url);
+        head = ProbeText::requestHead(inTunnel ? origin
+                                               : url.toEncoded(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery
+                                                               | QUrl::RemoveFragment) + origin,
+                                      url);
+    }
+    return head % (inTunnel ? probe.authorization() : probe.proxyAuthorization()) % ProbeText::requestEnd;
 }
 
 // The connection to the proxy stands: the SOCKS greeting, a CONNECT for an
@@ -85,11 +111,10 @@ void ProbeEngine::connected(int slot)
     Probe &probe = *m_probes[slot];
     if (probe.viaSocks()) {
         const QString host = probe.url.host();
-        quint32 ipv4 = QHostAddress(host).toIPv4Address();
-        if (!ipv4 && host == probe.request.url.host())
-            ipv4 = probe.request.targetIpv4; // looked up once for the run
+        // SOCKS4: the target's name looked up once for the run (an address is its own).
+        const quint32 ipv4 = host == probe.request.url.host() ? probe.request.targetIpv4 : 0;
         probe.socks = std::make_unique<Socks::Handshake>(probe.request.type == ProxyType::Socks5, probe.request.user,
-                                                         probe.request.password, host,
+                                                         probe.request.password, host, facts(probe.url).address,
                                                          quint16(probe.url.port(probe.tunnelled() ? 443 : 80)), ipv4);
         const QByteArray greeting = probe.socks->start();
         if (probe.socks->failed())
@@ -101,7 +126,7 @@ void ProbeEngine::connected(int slot)
         send(slot, "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\nUser-Agent: Mozilla/5.0\r\n"
                        + probe.proxyAuthorization() + "\r\n");
     } else {
-        send(slot, probe.get(false));
+        send(slot, get(probe, false));
     }
 }
 
@@ -231,7 +256,7 @@ void ProbeEngine::tunnelOpen(int slot)
     if (probe.tunnelled())
         startTls(slot);
     else
-        send(slot, probe.get(true));
+        send(slot, get(probe, true));
 }
 
 // The proxy has opened the tunnel: hand the connection to Qt's TLS socket.
@@ -273,7 +298,7 @@ void ProbeEngine::startTls(int slot)
             return;
         probe->phase = Probe::Phase::Receiving;
         probe->response = probe->answerReader();
-        probe->tls->write(probe->get(true));
+        probe->tls->write(get(*probe, true));
     });
     connect(socket, &QSslSocket::readyRead, this, [this, slot, connection] {
         if (current(slot, connection))

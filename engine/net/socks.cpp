@@ -3,6 +3,8 @@
 #include <QHostAddress>
 #include <QUrl>
 
+#include <cstring>
+
 namespace Socks {
 
 namespace {
@@ -62,9 +64,15 @@ QByteArray authentication(const QString &user, const QString &password)
 
 QByteArray connect5(const QString &host, quint16 port)
 {
-    QByteArray bytes("\x05\x01\x00", 3);
-    QHostAddress address;
-    if (address.setAddress(host) && address.protocol() == QAbstractSocket::IPv4Protocol) {
+    return connect5(QHostAddress(host), host, port);
+}
+
+QByteArray connect5(const QHostAddress &address, const QString &host, quint16 port)
+{
+    QByteArray bytes;
+    bytes.reserve(3 + 1 + 1 + 255 + 2);
+    bytes.append("\x05\x01\x00", 3);
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
         const quint32 ip = address.toIPv4Address();
         bytes += '\x01';
         for (int shift = 24; shift >= 0; shift -= 8)
@@ -113,23 +121,24 @@ qsizetype Reply::expected() const
         break;
     }
     // VER REP RSV ATYP, the bound address (skipped), the bound port.
-    if (m_bytes.size() < 4)
+    if (m_have < 4)
         return 4;
-    const char type = m_bytes.at(3);
+    const char type = m_bytes[3];
     if (type == 1)
         return 4 + 4 + 2;
     if (type == 4)
         return 4 + 16 + 2;
-    if (m_bytes.size() < 5)
+    if (m_have < 5)
         return 5;
-    return 5 + quint8(m_bytes.at(4)) + 2;
+    return 5 + quint8(m_bytes[4]) + 2;
 }
 
 void Reply::feed(const char *data, qsizetype size)
 {
     while (size > 0 && m_state == State::Reading) {
-        const qsizetype take = qMin(size, expected() - m_bytes.size());
-        m_bytes.append(data, take);
+        const qsizetype take = qMin(size, expected() - m_have);
+        std::memcpy(m_bytes.data() + m_have, data, size_t(take));
+        m_have += take;
         data += take;
         size -= take;
         check();
@@ -141,7 +150,7 @@ void Reply::feed(const char *data, qsizetype size)
 void Reply::finish()
 {
     if (m_state == State::Reading)
-        fail(m_bytes.isEmpty() ? QStringLiteral("SOCKS proxy closed the connection without a reply")
+        fail(m_have == 0 ? QStringLiteral("SOCKS proxy closed the connection without a reply")
                                : QStringLiteral("SOCKS proxy closed the connection in the middle of its reply"));
 }
 
@@ -155,8 +164,8 @@ void Reply::fail(const QString &error)
 // fails at once rather than after bytes that may never arrive.
 void Reply::check()
 {
-    const qsizetype have = m_bytes.size();
-    const auto at = [this](int i) { return quint8(m_bytes.at(i)); };
+    const qsizetype have = m_have;
+    const auto at = [this](int i) { return quint8(m_bytes[size_t(i)]); };
     switch (m_form) {
     case Form::Method:
         if (at(0) != 5)
@@ -198,9 +207,9 @@ void Reply::check()
         m_state = State::Done;
 }
 
-Handshake::Handshake(bool socks5, const QString &user, const QString &password, const QString &host, quint16 port,
-                     quint32 ipv4)
-    : m_socks5(socks5), m_user(user), m_password(password), m_host(host), m_port(port), m_ipv4(ipv4)
+Handshake::Handshake(bool socks5, const QString &user, const QString &password, const QString &host,
+                     const QHostAddress &address, quint16 port, quint32 ipv4)
+    : m_socks5(socks5), m_user(user), m_password(password), m_host(host), m_address(address), m_port(port), m_ipv4(ipv4)
 {
 }
 
@@ -209,7 +218,7 @@ Handshake::Handshake(bool socks5, const QString &user, const QString &password, 
 // and neither an IPv6 scope, which means something only on this machine.
 QString Handshake::targetError() const
 {
-    const QHostAddress address(m_host);
+    const QHostAddress &address = m_address;
     if (address.protocol() == QAbstractSocket::IPv6Protocol && !m_socks5)
         return QStringLiteral("SOCKS4 cannot carry IPv6");
     if (address.protocol() == QAbstractSocket::IPv6Protocol && !address.scopeId().isEmpty())
@@ -244,7 +253,8 @@ QByteArray Handshake::start()
 {
     m_error = targetError();
     if (m_error.isEmpty()) {
-        m_request = m_socks5 ? connect5(m_host, m_port) : connect4(m_ipv4, m_host, m_port, m_user);
+        const quint32 ipv4 = m_address.protocol() == QAbstractSocket::IPv4Protocol ? m_address.toIPv4Address() : m_ipv4;
+        m_request = m_socks5 ? connect5(m_address, m_host, m_port) : connect4(ipv4, m_host, m_port, m_user);
         if (m_request.isEmpty())
             m_error = QStringLiteral("Target host name too long for SOCKS");
     }

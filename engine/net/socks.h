@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QString>
+
+#include <array>
 
 // The client side of SOCKS4, SOCKS4a and SOCKS5 (with RFC 1929 user name and
 // password): the requests a probe sends, and a reader for the proxy's replies.
@@ -22,6 +25,7 @@ QByteArray authentication(const QString &user, const QString &password);
 // CONNECT to a host by name (IPv4 and IPv6 literals by address); empty when
 // the name is empty or longer than 255 bytes.
 QByteArray connect5(const QString &host, quint16 port);
+QByteArray connect5(const QHostAddress &address, const QString &host, quint16 port); // `host` read as an address
 // SOCKS4 CONNECT to an IPv4 address, or with a name (4a) when `ipv4` is 0.
 QByteArray connect4(quint32 ipv4, const QString &host, quint16 port, const QString &user);
 
@@ -52,7 +56,8 @@ private:
     Form m_form;
     bool m_offeredAuth;
     State m_state { State::Reading };
-    QByteArray m_bytes;
+    std::array<char, maxReply> m_bytes {}; // the reply so far: m_have bytes
+    qsizetype m_have { 0 };
     int m_method { -1 };
     QString m_error;
 };
@@ -62,9 +67,10 @@ private:
 class Handshake
 {
 public:
-    // `socks5`, else SOCKS4 (4a when `ipv4` is 0); `host` and `port` name the target.
-    Handshake(bool socks5, const QString &user, const QString &password, const QString &host, quint16 port,
-              quint32 ipv4);
+    // `socks5`, else SOCKS4 (4a when `ipv4` is 0); `host` and `port` name the
+    // target, `address` is `host` read as an address (null for a name).
+    Handshake(bool socks5, const QString &user, const QString &password, const QString &host,
+              const QHostAddress &address, quint16 port, quint32 ipv4);
 
     // The first message; empty when it cannot be made (failed()), and so is
     // a target that the CONNECT cannot carry: nothing is sent then.
@@ -85,6 +91,7 @@ private:
 
     bool m_socks5;
     QString m_user, m_password, m_host;
+    QHostAddress m_address;
     quint16 m_port;
     quint32 m_ipv4;
     Step m_step { Step::Method };
