@@ -117,6 +117,12 @@ int main(int argc, char **argv)
     };
 
     const int epollFd = epoll_create1(EPOLL_CLOEXEC);
+    auto readNext = [&](int index) { // the probe waits for the proxy's next bytes
+        epoll_event event {};
+        event.events = EPOLLIN;
+        event.data.u32 = static_cast<uint32_t>(index);
+        epoll_ctl(epollFd, EPOLL_CTL_MOD, probes[static_cast<size_t>(index)].fd, &event);
+    };
     const double start = bench::monotonicSeconds();
 
     int opened = 0; // every opened probe is in flight until it counts as alive or dead
@@ -173,10 +179,7 @@ int main(int argc, char **argv)
                         continue;
                     }
                     probe.state = State::Method;
-                    epoll_event event {};
-                    event.events = EPOLLIN;
-                    event.data.u32 = static_cast<uint32_t>(index);
-                    epoll_ctl(epollFd, EPOLL_CTL_MOD, probe.fd, &event);
+                    readNext(index);
                     continue;
                 }
             }
@@ -218,10 +221,7 @@ int main(int argc, char **argv)
                 if (probe.sent < requestLength)
                     continue;
                 probe.state = State::Reading;
-                epoll_event event {};
-                event.events = EPOLLIN;
-                event.data.u32 = static_cast<uint32_t>(index);
-                epoll_ctl(epollFd, EPOLL_CTL_MOD, probe.fd, &event);
+                readNext(index);
                 continue;
             }
             if (probe.state != State::Reading)
