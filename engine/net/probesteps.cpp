@@ -83,6 +83,10 @@ bool ProbeEngine::validTarget(const QUrl &url)
 void ProbeEngine::connected(int slot)
 {
     Probe &probe = *m_probes[slot];
+    if (probe.request.direct) { // no proxy: as through a tunnel already open
+        tunnelOpen(slot);
+        return;
+    }
     if (probe.viaSocks()) {
         const QString host = probe.url.host();
         quint32 ipv4 = QHostAddress(host).toIPv4Address();
@@ -107,6 +111,8 @@ void ProbeEngine::connected(int slot)
 
 void ProbeEngine::received(int slot, const char *data, qsizetype size)
 {
+    if (m_probes[slot]->request.detect && recognise(slot, data, size))
+        return;
     Probe &probe = *m_probes[slot];
     if (probe.socks && !probe.socks->done()) {
         const QByteArray next = probe.socks->feed(data, size);
@@ -220,6 +226,9 @@ void ProbeEngine::reconnect(int slot)
     probe.response.reset();
     probe.socks.reset();
     probe.nextAddress = 0;
+    probe.request.detect = false; // an answer came: the protocol is known
+    if (probe.request.direct && !aimDirect(slot))
+        return;
     if (!connectNext(probe))
         conclude(slot, Outcome::Dead, ProbeText::connectError(probe.lastError));
 }
