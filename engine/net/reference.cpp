@@ -43,8 +43,10 @@ TargetReference::Verdict TargetReference::read(ProbeEngine::Outcome outcome, con
                                                const ProbeEngine::Answer &answer, const CountryDb &countries) const
 {
     Verdict verdict { outcome, text, {} };
-    // A 401 that the target does not give itself is the proxy's (tinyproxy's to wrong credentials).
-    if (outcome == ProbeEngine::Outcome::Dead && answer.status == 401 && m_status != 0 && m_status != 401) {
+    // A 401 that the target does not give itself is the proxy's (tinyproxy's to wrong credentials); only
+    // where the engine took it for the target's refusal, not where it held back the target's credentials.
+    if (outcome == ProbeEngine::Outcome::Dead && answer.status == 401 && m_status != 0 && m_status != 401
+        && text.startsWith(QLatin1String("Error transferring "))) {
         verdict.text = answer.credentials ? QStringLiteral("Proxy rejected the credentials")
                                           : QStringLiteral("Proxy requires authentication");
         return verdict;
