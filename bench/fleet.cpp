@@ -1,6 +1,6 @@
 // A fleet of loopback HTTP and SOCKS5 proxies in one process.
 //
-//   bench_fleet BASE_PORT COUNT [ADDRESS]
+//   bench_fleet BASE_PORT COUNT [ADDRESS] [judge]
 //
 // Listens on ADDRESS (127.0.0.1 unless given; any of 127.0.0.0/8) at ports
 // BASE_PORT .. BASE_PORT+COUNT-1, so that several fleets can share one port
@@ -15,6 +15,10 @@
 // Prints "READY ..." once every port listens. SIGUSR1 prints a stats line,
 // SIGTERM or SIGINT prints it and exits; the stats carry the fleet's own CPU
 // time, so a run can show that the fleet was not the bottleneck.
+//
+// With "judge", the answer is a judge's instead: the client's address and the
+// request's fields as a CGI dump, the probe marker field echoed as received,
+// so that a run that reads its target as a judge does all its work.
 
 #include "benchutil.h"
 
@@ -50,7 +54,12 @@ struct Slot
     // head, 4 its name length, 5 its address and port, 6 the tunnel.
     unsigned char socks { 0 };
     unsigned short need { 0 }; // bytes left of the current SOCKS step
+    unsigned char markerAt { 0 }; // judge: bytes of "\r\nX-Quillfen-Probe: " matched
+    unsigned char markerLength { 0 };
+    char marker[32] {};
 };
+
+bool judge = false;
 
 std::vector<Slot> slots;
 int epollFd = -1;
@@ -79,9 +88,16 @@ void closeConnection(int fd)
 void answer(int fd)
 {
     const Slot &slot = slots[fd];
-    char body[96];
-    const int bodyLength = std::snprintf(body, sizeof body, "quillfen bench fleet: proxy %d ok\n", slot.port);
-    char response[256];
+    char body[512];
+    const int bodyLength = judge
+        ? std::snprintf(body, sizeof body,
+                        "quillfen bench fleet: proxy %d ok<br>\nREMOTE_ADDR = 127.0.0.1<br>\nHTTP_HOST = 127.0.0.1<br>\n"
+                        "HTTP_CACHE_CONTROL = no-cache, no-store, must-revalidate<br>\nHTTP_PRAGMA = no-cache<br>\n"
+                        "HTTP_EXPIRES = 0<br>\nHTTP_ACCEPT = */*<br>\nHTTP_USER_AGENT = Mozilla/5.0<br>\n"
+                        "HTTP_X_QUILLFEN_PROBE = %.*s<br>\nHTTP_CONNECTION = close<br>\n",
+                        slot.port, int(slot.markerLength), slot.marker)
+        : std::snprintf(body, sizeof body, "quillfen bench fleet: proxy %d ok\n", slot.port);
+    char response[768];
     const int length = std::snprintf(response, sizeof response,
                                      "HTTP/1.1 200 OK\r\n"
                                      "Content-Type: text/plain\r\n"
@@ -162,6 +178,13 @@ void readRequest(int fd)
                     if (slot.seen == sizeof proxiedPrefix - 1)
                         slot.proxied = true;
                 }
+                static const char field[] = "\r\nX-Quillfen-Probe: ";
+                if (judge && slot.markerAt < sizeof field - 1)
+                    slot.markerAt = c == static_cast<unsigned char>(field[slot.markerAt]) ? slot.markerAt + 1 : c == '\r' ? 1 : 0;
+                else if (judge && slot.markerAt == sizeof field - 1 && c == '\r')
+                    slot.markerAt = 0xff; // the value has ended
+                else if (judge && slot.markerAt == sizeof field - 1 && slot.markerLength < sizeof slot.marker)
+                    slot.marker[slot.markerLength++] = char(c);
                 slot.tail = (slot.tail << 8) | c;
                 if (slot.tail == 0x0d0a0d0a) {
                     answer(fd);
@@ -219,8 +242,10 @@ int main(int argc, char **argv)
 {
     in_addr host {};
     host.s_addr = htonl(INADDR_LOOPBACK);
+    if (argc > 3 && std::strcmp(argv[argc - 1], "judge") == 0)
+        judge = true, --argc;
     if ((argc != 3 && argc != 4) || (argc == 4 && (inet_pton(AF_INET, argv[3], &host) != 1 || (ntohl(host.s_addr) >> 24) != 127))) {
-        std::fprintf(stderr, "usage: %s BASE_PORT COUNT [127.x.y.z]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s BASE_PORT COUNT [127.x.y.z] [judge]\n", argv[0]);
         return 2;
     }
     const int basePort = std::atoi(argv[1]);

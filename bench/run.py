@@ -12,7 +12,9 @@ Then the driver at 1,000 and 10,000 with HTTP and SOCKS5 proxies, also the
 driver of the portable socket path's build (--portable-build) when given,
 quillfen-check over 10,000 beside the driver (bench/check_bench.py), and
 beside the raw epoll client speaking HTTP and SOCKS5 to the same fleet: SOCKS5
-÷ HTTP for both, and the engine ÷ the raw client for both. With --socks-only,
+÷ HTTP for both, and the engine ÷ the raw client for both. Then, on a fleet
+that answers as a judge, a plain run beside a judged one at 10,000
+(--judged-only: only that, printed). With --socks-only,
 only that part, printed and not written anywhere (--runs 5 for best of five).
 Then the real window (bin/Quillfen under Xvfb, timed by the preloaded
 quillfen_window_probe.so) with 100,000 and 10,000 stored proxies, served by
@@ -111,11 +113,11 @@ def free_port_ranges(count):
 # ---------------------------------------------------------------- fleet
 
 class Fleet:
-    def __init__(self, binary, count):
+    def __init__(self, binary, count, judge=False):
         self.count = count
         self.proc = None
         for base in free_port_ranges(count):
-            proc = subprocess.Popen([binary, str(base), str(count)], stdout=subprocess.PIPE,
+            proc = subprocess.Popen([binary, str(base), str(count)] + (["127.0.0.1", "judge"] if judge else []), stdout=subprocess.PIPE,
                                     stderr=subprocess.PIPE, text=True)
             line = proc.stdout.readline()
             if line.startswith("READY"):
@@ -955,6 +957,59 @@ def write_socks_section(path, records):
     log("\n".join(lines))
 
 
+JUDGED_N = 10000
+
+
+def measure_judged(args, tools, path):
+    """The cost of reading the target as a judge: the driver over a fleet whose every answer is a judge's
+    echo of the request (its probe marker included), once with a target that does not answer directly
+    (nothing read against a reference: a plain run) and once with the target on that fleet, a judge, so
+    that every live proxy's answer is held for the reference, parsed, checked for its marker and given a
+    level. Alternating, the same fleet, medians of --runs."""
+    fleet = Fleet(tools["bench_fleet"], JUDGED_N, judge=True)
+    records = []
+    try:
+        for rep in range(1, args.runs + 1):
+            for kind, target in (("plain", fleet.base - 1), ("judged", fleet.base)):
+                time.sleep(0.3)
+                result = run_tool([tools["bench_driver"], str(fleet.base), str(JUDGED_N), str(target),
+                                   str(int(args.limit * 1000))], args.limit)
+                result.update(kind=kind, rep=rep)
+                records.append(result)
+                log("N=%d run %d %-6s %s  rss %s  cpu %s  %s" % (
+                    JUDGED_N, rep, kind, fmt_time(result.get("time_s")) if result.get("complete") else "FAILED",
+                    fmt_num(result.get("rss_mb"), " MB"), fmt_num(result.get("cpu_s"), " s", 2),
+                    json.dumps(result.get("outcomes", {}))))
+    finally:
+        fleet.stop()
+
+    def med(kind, field):
+        values = [r.get(field) for r in records if r["kind"] == kind and r.get("complete")]
+        return median(values) if values else None
+
+    lines = ["", "## A judged run", "",
+             "The headless driver over %s proxies of a fleet that answers every GET as a judge would (a CGI dump "
+             "with the probe's marker). Plain: the target does not answer directly, so no answer is read against "
+             "a reference. Judged: the target is a judge on that fleet, so every live proxy waits for the direct "
+             "answers, then its answer is parsed, its marker checked and its level found. Medians of %d runs each." %
+             ("{:,}".format(JUDGED_N), args.runs), "",
+             "| run | time (median) | peak RSS | CPU | outcomes |", "|---|---|---|---|---|"]
+    for kind in ("plain", "judged"):
+        mine = [r for r in records if r["kind"] == kind]
+        lines.append("| %s | %s | %s | %s | %s |" % (
+            kind, fmt_time(med(kind, "time_s")), fmt_num(med(kind, "rss_mb"), " MB"), fmt_num(med(kind, "cpu_s"), " s", 2),
+            "all alive" if mine and all(r.get("outcomes", {}).get("alive") == JUDGED_N for r in mine)
+            else "⚠ " + "; ".join(json.dumps(r.get("outcomes") or r.get("error")) for r in mine)))
+    r = ratio(med("judged", "time_s"), med("plain", "time_s"))
+    lines += ["", "Judged ÷ plain: %s in time, %s in CPU." % (
+        fmt_num(r, "×", 2), fmt_num(ratio(med("judged", "cpu_s"), med("plain", "cpu_s")), "×", 2)), ""]
+    if path:
+        with open(path, "a") as handle:
+            handle.write("\n".join(lines))
+    log("\n".join(lines))
+    return records
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -975,6 +1030,8 @@ def main():
     parser.add_argument("--socks-only", action="store_true",
                         help="only the SOCKS5 and HTTP runs of the engine and the raw client at 1,000 and 10,000, "
                              "printed; nothing is written")
+    parser.add_argument("--judged-only", action="store_true",
+                        help="only the plain and the judged runs of the engine at 10,000, printed; nothing is written")
     parser.add_argument("--results", default=os.path.join(here, "results"))
     args = parser.parse_args()
     ns = [int(x) for x in args.ns.split(",")]
@@ -984,7 +1041,7 @@ def main():
     bins = os.path.join(os.path.abspath(args.build), "bin")
     tools = {name: os.path.join(bins, name) for name in
              ("bench_fleet", "bench_epoll_client", "bench_driver")
-             + (() if args.socks_only else ("Quillfen", "quillfen_window_probe.so", "quillfen-check"))}
+             + (() if args.socks_only or args.judged_only else ("Quillfen", "quillfen_window_probe.so", "quillfen-check"))}
     missing = [p for p in tools.values() if not os.path.exists(p)]
     if missing:
         raise SystemExit("missing (build first): " + ", ".join(missing))
@@ -995,6 +1052,10 @@ def main():
     for program in ("curl", "/usr/bin/time"):
         if not shutil.which(program):
             raise SystemExit(program + " is missing (make bench installs it)")
+
+    if args.judged_only:
+        measure_judged(args, tools, None)
+        return
 
     if args.socks_only:
         fleet = Fleet(tools["bench_fleet"], max(SOCKS_NS))
@@ -1100,6 +1161,7 @@ def main():
     with open(args.out, "a") as handle:
         handle.write(check_bench.section(check))
     log(check_bench.section(check))
+    measure_judged(args, tools, args.out)
     print_summary(summary, ns, window, fleet_final, args.limit)
     log("wrote", args.out, "and", args.results_json, "in %.0f s" % (finished - started))
 

@@ -42,12 +42,19 @@ int main(int argc, char *argv[])
 
     TestRun run;
     run.settings() = { options.targetUrl, options.avoidCache, options.timeoutMs, options.expectedText };
+    if (!run.countries().setPath(options.countryDb) && !options.quiet)
+        complain(run.countries().error()); // the run goes on without countries
     QList<ProxyAddress> proxies;
     for (const ListEntry &entry : std::as_const(input.read.entries))
         proxies.append(entry.proxy);
     Results results(std::move(proxies));
     Progress progress(results, options.quiet);
     QObject::connect(&run, &TestRun::latency, &app, [&](int index, int ms) { results.setLatency(index, ms); });
+    QObject::connect(&run, &TestRun::profile, &app, [&](int index, const QVariantMap &profile) { results.setProfile(index, profile); });
+    QObject::connect(&run, &TestRun::targetChecked, &app, [&](bool, const QString &message) {
+        if (!message.isEmpty() && !options.quiet)
+            complain(message);
+    });
     QObject::connect(&run, &TestRun::result, &app,
                      [&](int index, bool, const QString &, const QString &error, const QString &status) {
                          results.record(index, status, error);

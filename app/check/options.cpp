@@ -66,8 +66,13 @@ ParsedOptions parseOptions(const QStringList &arguments)
     const QCommandLineOption noCache(QStringLiteral("no-cache-buster"),
                                      QStringLiteral("Do not add the _t=<time> parameter to the target URL."));
     const QCommandLineOption type(QStringLiteral("type"),
-                                  QStringLiteral("The type of lines that name none: http (default), socks4, socks5."),
+                                  QStringLiteral("The type of lines that name none: http (default), socks4, socks5, "
+                                                 "or auto (found out for each: HTTP, then SOCKS5, then SOCKS4)."),
                                   QStringLiteral("TYPE"));
+    const QCommandLineOption countryDb(QStringLiteral("country-db"),
+                                       QStringLiteral("A MaxMind DB file (.mmdb) that names the country of each working "
+                                                      "proxy's exit address (when the target is a judge)."),
+                                       QStringLiteral("FILE"));
     const QCommandLineOption format(QStringLiteral("format"),
                                     QStringLiteral("Output: text (default), json or csv."), QStringLiteral("FORMAT"));
     const QCommandLineOption all(QStringLiteral("all"), QStringLiteral("Every proxy, not only the working ones."));
@@ -76,7 +81,7 @@ ParsedOptions parseOptions(const QStringList &arguments)
                                   QStringLiteral("ORDER"));
     const QCommandLineOption quiet({ QStringLiteral("q"), QStringLiteral("quiet") },
                                    QStringLiteral("No progress and no summary on standard error."));
-    parser.addOptions({ help, version, target, timeout, expect, noCache, type, format, all, sort, quiet });
+    parser.addOptions({ help, version, target, timeout, expect, noCache, type, countryDb, format, all, sort, quiet });
 
     ParsedOptions parsed { {}, 2 };
     CheckOptions &o = parsed.options;
@@ -101,6 +106,7 @@ ParsedOptions parseOptions(const QStringList &arguments)
     o.targetUrl = parser.value(target);
     o.timeoutMs = parser.isSet(timeout) ? parser.value(timeout).toInt(&timeoutRead) : o.timeoutMs;
     o.expectedText = parser.value(expect);
+    o.countryDb = parser.value(countryDb);
     o.avoidCache = !parser.isSet(noCache);
     o.all = parser.isSet(all);
     o.quiet = parser.isSet(quiet);
@@ -115,11 +121,10 @@ ParsedOptions parseOptions(const QStringList &arguments)
             return QStringLiteral("one list at most (FILE or -)");
         if (!timeoutRead || o.timeoutMs < 1 || o.timeoutMs > maxTimeoutMs)
             return QStringLiteral("--timeout must be a whole number of milliseconds from 1 to %1").arg(maxTimeoutMs);
-        if (typeName == u"auto")
-            return QStringLiteral("--type auto: telling the protocol apart is not available yet; give http, socks4 or socks5");
-        if (!pick(typeName, { { "http", ProxyType::Http }, { "socks4", ProxyType::Socks4 }, { "socks5", ProxyType::Socks5 } },
+        if (!pick(typeName, { { "http", ProxyType::Http }, { "socks4", ProxyType::Socks4 }, { "socks5", ProxyType::Socks5 },
+                              { "auto", ProxyType::Auto } },
                   &o.untyped))
-            return QStringLiteral("--type must be http, socks4 or socks5");
+            return QStringLiteral("--type must be http, socks4, socks5 or auto");
         if (!pick(formatName, { { "text", Format::Text }, { "json", Format::Json }, { "csv", Format::Csv } }, &o.format))
             return QStringLiteral("--format must be text, json or csv");
         if (!pick(sortName, { { "latency", true }, { "input", false } }, &o.byLatency))

@@ -14,6 +14,7 @@ struct CheckOptions
     QString targetUrl; // no default: a run goes where the user says
     int timeoutMs { 10000 };
     QString expectedText;
+    QString countryDb; // a MaxMind DB file: the country of each working proxy's exit address
     bool avoidCache { true };
     ProxyType untyped { ProxyType::Http }; // the type of lines that name none
     Format format { Format::Text };

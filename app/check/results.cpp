@@ -31,6 +31,19 @@ QByteArray jsonString(const QString &text)
 }
 
 // RFC 4180: quoted when it holds a comma, a quotation mark or a line break.
+// What the run found out of a working proxy, as further members.
+QByteArray profileMembers(const QVariantMap &profile)
+{
+    QByteArray out;
+    for (const char *key : { "exitAddress", "anonymity", "country" }) {
+        if (const QVariant value = profile.value(QLatin1String(key)); value.isValid())
+            out += ", \"" + QByteArray(key) + "\": " + jsonString(value.toString());
+    }
+    if (const QVariant altered = profile.value(QStringLiteral("altered")); altered.isValid())
+        out += altered.toBool() ? ", \"altered\": true" : ", \"altered\": false";
+    return out;
+}
+
 QByteArray csvField(const QString &text)
 {
     QByteArray bytes = text.toUtf8();
@@ -52,6 +65,7 @@ Results::Results(QList<ProxyAddress> proxies)
     , m_outcomes(size_t(m_proxies.size()), Outcome::Pending)
     , m_milliseconds(size_t(m_proxies.size()), -1)
     , m_errors(size_t(m_proxies.size()))
+    , m_profiles(size_t(m_proxies.size()))
 {
     m_counts[int(Outcome::Pending)] = m_proxies.size();
 }
@@ -79,6 +93,12 @@ void Results::setLatency(int index, int milliseconds)
         m_milliseconds[size_t(index)] = milliseconds;
 }
 
+void Results::setProfile(int index, const QVariantMap &profile)
+{
+    if (index >= 0 && index < size())
+        m_profiles[size_t(index)] = profile;
+}
+
 QByteArray Results::textLine(qsizetype i, bool all) const
 {
     const ProxyAddress &proxy = m_proxies.at(i);
@@ -97,24 +117,28 @@ QByteArray Results::jsonObject(qsizetype i) const
 {
     const ProxyAddress &proxy = m_proxies.at(i);
     const int ms = m_milliseconds[size_t(i)];
+    const QVariantMap &profile = m_profiles[size_t(i)];
     QByteArray out = "  {\"host\": " + jsonString(proxy.host) + ", \"port\": " + QByteArray::number(proxy.port)
-        + ", \"type\": \"" + proxyTypeName(proxy.type).toLatin1() + '"';
+        + ", \"type\": \"" + profile.value(QStringLiteral("type"), proxyTypeName(proxy.type)).toString().toLatin1() + '"';
     if (!proxy.user.isEmpty())
         out += ", \"user\": " + jsonString(proxy.user);
     if (!proxy.password.isEmpty())
         out += ", \"password\": " + jsonString(proxy.password);
     return out + ", \"status\": \"" + outcomeName(m_outcomes[size_t(i)]) + "\", \"latencyMs\": "
         + (ms < 0 ? QByteArray("null") : QByteArray::number(ms)) + ", \"error\": " + jsonString(m_errors[size_t(i)])
-        + '}';
+        + profileMembers(profile) + '}';
 }
 
 QByteArray Results::csvRow(qsizetype i) const
 {
     const ProxyAddress &proxy = m_proxies.at(i);
     const int ms = m_milliseconds[size_t(i)];
-    const QStringList fields { proxy.host, QString::number(proxy.port), proxyTypeName(proxy.type), proxy.user,
-                               proxy.password, QLatin1String(outcomeName(m_outcomes[size_t(i)])),
-                               ms < 0 ? QString() : QString::number(ms), m_errors[size_t(i)] };
+    const QVariantMap &profile = m_profiles[size_t(i)];
+    const QStringList fields { proxy.host, QString::number(proxy.port), profile.value(QStringLiteral("type"), proxyTypeName(proxy.type)).toString(),
+                               proxy.user, proxy.password, QLatin1String(outcomeName(m_outcomes[size_t(i)])),
+                               ms < 0 ? QString() : QString::number(ms), m_errors[size_t(i)],
+                               profile.value(QStringLiteral("exitAddress")).toString(), profile.value(QStringLiteral("anonymity")).toString(),
+                               profile.value(QStringLiteral("country")).toString() };
     QByteArray row;
     for (const QString &field : fields)
         row += csvField(field) + ',';
@@ -140,7 +164,7 @@ void Results::write(std::FILE *out, const CheckOptions &options) const
     }
     using Format = CheckOptions::Format;
     QByteArray buffer = options.format == Format::Json ? "[" : options.format == Format::Csv
-            ? "host,port,type,user,password,status,latency_ms,error\r\n"
+            ? "host,port,type,user,password,status,latency_ms,error,exit_address,level,country\r\n"
             : "";
     for (size_t k = 0; k < order.size(); ++k) {
         if (options.format == Format::Json)

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QVariantMap>
 
 #include <cstdio>
 #include <vector>
@@ -21,6 +22,7 @@ public:
     // What TestRun reports: its result and latency signals.
     void record(int index, const QString &status, const QString &error);
     void setLatency(int index, int milliseconds);
+    void setProfile(int index, const QVariantMap &profile);
 
     const QList<ProxyAddress> &proxies() const { return m_proxies; }
     qsizetype size() const { return m_proxies.size(); }
@@ -40,6 +42,7 @@ private:
     std::vector<Outcome> m_outcomes;
     std::vector<int> m_milliseconds; // -1: none
     std::vector<QString> m_errors;
+    std::vector<QVariantMap> m_profiles; // TestRun's profile of each working proxy
     qsizetype m_counts[5] {};
 };
 

@@ -21,6 +21,12 @@ struct ListEntry
     QString response;
     int latency { -1 };
     int runIndex { -1 }; // its index in the last run, while it holds the proxy that run tested
+    // What the last run's answer showed of the proxy (never stored): its level
+    // ("transparent", "anonymous", "elite" or empty), country and exit address.
+    QString anonymity;
+    QString country;
+    QString exitAddress;
+    bool altered { false }; // the body differed from the target's own
 };
 
 // The proxy list JSON: an array of {host, port, type?, user?, password?},

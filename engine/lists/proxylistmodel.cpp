@@ -63,6 +63,10 @@ QVariant ProxyListModel::data(const QModelIndex &index, int role) const
     case UserRole: return entry.proxy.user;
     case PasswordRole: return entry.proxy.password;
     case LatencyRole: return entry.latency;
+    case AnonymityRole: return entry.anonymity;
+    case CountryRole: return entry.country;
+    case ExitAddressRole: return entry.exitAddress;
+    case AlteredRole: return entry.altered;
     default: return QVariant();
     }
 }
@@ -70,7 +74,8 @@ QVariant ProxyListModel::data(const QModelIndex &index, int role) const
 QHash<int, QByteArray> ProxyListModel::roleNames() const
 {
     return { { HostRole, "host" }, { PortRole, "port" }, { StatusRole, "status" }, { ResponseRole, "response" },
-             { TypeRole, "type" }, { UserRole, "user" }, { PasswordRole, "password" }, { LatencyRole, "latency" } };
+             { TypeRole, "type" }, { UserRole, "user" }, { PasswordRole, "password" }, { LatencyRole, "latency" },
+             { AnonymityRole, "anonymity" }, { CountryRole, "country" }, { ExitAddressRole, "exitAddress" }, { AlteredRole, "altered" } };
 }
 
 ProxyListModel::Kind ProxyListModel::kindOf(const QString &status)
@@ -107,7 +112,7 @@ void ProxyListModel::insertEntries(QList<Entry> entries)
         return;
     beginInsertRows(QModelIndex(), count(), count() + int(entries.size()) - 1);
     for (const Entry &entry : std::as_const(entries))
-        ++m_counts[kindOf(entry.status)];
+        ++m_counts[kindOf(entry.status)], ++m_levels[levelOf(entry.anonymity)];
     m_rows.append(std::move(entries));
     endInsertRows();
     emit countChanged();
@@ -167,12 +172,13 @@ void ProxyListModel::forgetResult(int row)
     if (entry.runIndex >= 0)
         m_rowOfRun[entry.runIndex] = -1;
     entry.runIndex = -1;
-    if (entry.status == unknownStatus && entry.response.isEmpty() && entry.latency < 0)
+    const bool hadProfile = clearProfile(entry);
+    if (entry.status == unknownStatus && entry.response.isEmpty() && entry.latency < 0 && !hadProfile)
         return;
     setStatus(entry, unknownStatus);
     entry.response.clear();
     entry.latency = -1;
-    emit dataChanged(index(row), index(row), { StatusRole, ResponseRole, LatencyRole });
+    emit dataChanged(index(row), index(row), { StatusRole, ResponseRole, LatencyRole, AnonymityRole, CountryRole, ExitAddressRole, AlteredRole });
     emit countsChanged();
 }
 
@@ -188,6 +194,7 @@ void ProxyListModel::remove(int row, int count)
     beginRemoveRows(QModelIndex(), row, row + count - 1);
     for (int i = row; i < row + count; ++i) {
         --m_counts[kindOf(m_rows.at(i).status)];
+        --m_levels[levelOf(m_rows.at(i).anonymity)];
         if (m_rows.at(i).runIndex >= 0)
             m_rowOfRun[m_rows.at(i).runIndex] = -1; // its result, when it comes, has no row
     }
@@ -209,6 +216,7 @@ void ProxyListModel::clear()
     m_rows.clear();
     m_rowOfRun.fill(-1);
     std::fill(std::begin(m_counts), std::end(m_counts), 0);
+    std::fill(std::begin(m_levels), std::end(m_levels), 0);
     endResetModel();
     emit countChanged();
     emit countsChanged();
@@ -221,24 +229,14 @@ bool ProxyListModel::hasCredentials(bool aliveOnly) const
     });
 }
 
-QString ProxyListModel::workingLines() const
-{
-    QList<ProxyAddress> alive;
-    for (const Entry &entry : m_rows) {
-        if (entry.status == aliveStatus)
-            alive.append(entry.proxy);
-    }
-    return formatProxyLines(alive);
-}
-
 QString ProxyListModel::toJson(bool indented) const
 {
     return ListJson::write(m_rows, indented);
 }
 
-QVariantMap ProxyListModel::importText(const QString &text, bool append)
+QVariantMap ProxyListModel::importText(const QString &text, bool append, const QString &untyped)
 {
-    ListFile::Read read = ListFile::readList(text);
+    ListFile::Read read = ListFile::readList(text, proxyTypeFromName(untyped).value_or(ProxyType::Http));
     QList<Entry> entries = std::move(read.entries);
     QVariantList lines;
     for (const qsizetype line : std::as_const(read.firstSkipped))
@@ -285,12 +283,16 @@ QList<ProxyAddress> ProxyListModel::resetForRun()
         entry.status = unknownStatus;
         entry.response.clear();
         entry.latency = -1;
+        clearProfile(entry);
         proxies.append(entry.proxy);
     }
     std::fill(std::begin(m_counts), std::end(m_counts), 0);
     m_counts[Other] = count();
+    std::fill(std::begin(m_levels), std::end(m_levels), 0);
+    m_levels[NoLevel] = count();
     if (!m_rows.isEmpty())
-        emit dataChanged(index(0), index(count() - 1), { StatusRole, ResponseRole, LatencyRole });
+        emit dataChanged(index(0), index(count() - 1),
+                         { StatusRole, ResponseRole, LatencyRole, AnonymityRole, CountryRole, ExitAddressRole, AlteredRole });
     emit countsChanged();
     return proxies;
 }

@@ -21,9 +21,14 @@ class ProxyListModel : public QAbstractListModel
     Q_PROPERTY(int deadCount READ deadCount NOTIFY countsChanged)
     Q_PROPERTY(int dnsFailCount READ dnsFailCount NOTIFY countsChanged)
     Q_PROPERTY(int testingCount READ testingCount NOTIFY countsChanged)
+    // Rows by the level their last answer showed (any status).
+    Q_PROPERTY(int eliteCount READ eliteCount NOTIFY countsChanged)
+    Q_PROPERTY(int anonymousCount READ anonymousCount NOTIFY countsChanged)
+    Q_PROPERTY(int transparentCount READ transparentCount NOTIFY countsChanged)
 
 public:
-    enum Role { HostRole = Qt::UserRole + 1, PortRole, StatusRole, ResponseRole, TypeRole, UserRole, PasswordRole, LatencyRole };
+    enum Role { HostRole = Qt::UserRole + 1, PortRole, StatusRole, ResponseRole, TypeRole, UserRole, PasswordRole, LatencyRole,
+                AnonymityRole, CountryRole, ExitAddressRole, AlteredRole };
 
     using Entry = ListEntry;
 
@@ -38,6 +43,9 @@ public:
     int deadCount() const { return m_counts[Dead]; }
     int dnsFailCount() const { return m_counts[DnsFail]; }
     int testingCount() const { return m_counts[Testing]; }
+    int eliteCount() const { return m_levels[Elite]; }
+    int anonymousCount() const { return m_levels[Anonymous]; }
+    int transparentCount() const { return m_levels[Transparent]; }
     const Entry &entry(int row) const { return m_rows.at(row); }
 
     // The calls of a script list model that the pages make.
@@ -52,12 +60,17 @@ public:
     // changes when nothing reads. { imported, skipped, duplicates,
     // skippedLines (the first few, from 1), error, json (read as JSON),
     // changed (the rows were replaced or added to) }
-    Q_INVOKABLE QVariantMap importText(const QString &text, bool append);
+    // Lines that name no type read as `untyped`: "http", "socks4", "socks5" or "auto".
+    Q_INVOKABLE QVariantMap importText(const QString &text, bool append, const QString &untyped = QStringLiteral("http"));
     // Whether any row (any alive row) carries credentials: a file or store
     // that holds the list must then be private.
     Q_INVOKABLE bool hasCredentials(bool aliveOnly = false) const;
-    // The alive proxies as plain-text lines, one each.
-    Q_INVOKABLE QString workingLines() const;
+    // The alive proxies as plain-text lines, one each: of any level, or only
+    // "anonymous" (anonymous or elite) or "elite" ones; altered ones only when asked.
+    Q_INVOKABLE QString workingLines(const QString &level = QStringLiteral("any"), bool includeAltered = false) const;
+    // The same proxies as CSV (RFC 4180), a header row first:
+    // host,port,type,time in ms,exit address,level,country
+    Q_INVOKABLE QString workingCsv(const QString &level = QStringLiteral("any"), bool includeAltered = false) const;
 
     // The list's JSON: compact for the settings store, indented by four spaces for a file.
     Q_INVOKABLE QString toJson(bool indented = false) const;
@@ -71,6 +84,10 @@ public:
     // removed or now holds another proxy.
     Q_INVOKABLE void applyResult(int runIndex, const QString &status, const QString &response, int latency = -1);
     Q_INVOKABLE void applyLatency(int runIndex, int latency);
+    // What the run's proxyProfile said of a live proxy (keys anonymity, country,
+    // exitAddress, altered, type), by its index in that run; a row of type
+    // "auto" takes the type found.
+    Q_INVOKABLE void applyProfile(int runIndex, const QVariantMap &profile);
     // A run that was stopped: rows still "testing" become "unknown".
     Q_INVOKABLE void stopTesting();
     // Alive (fastest first), timeout, dead, dns_fail, then the rest; stable.
@@ -83,6 +100,11 @@ signals:
 
 private:
     enum Kind { Other, Testing, Alive, Dead, DnsFail, KindCount };
+    enum Level { NoLevel, Transparent, Anonymous, Elite, LevelCount };
+    static Level levelOf(const QString &anonymity);
+    // Clears the row's profile; true when it had one.
+    bool clearProfile(Entry &entry);
+    QList<const Entry *> working(const QString &level, bool includeAltered) const;
     static Kind kindOf(const QString &status);
     void setStatus(Entry &entry, const QString &status);
     void insertEntries(QList<Entry> entries);
@@ -92,4 +114,5 @@ private:
     QList<Entry> m_rows;
     QList<int> m_rowOfRun; // by index in the last run: the row that holds its proxy, or -1
     int m_counts[KindCount] {};
+    int m_levels[LevelCount] {};
 };

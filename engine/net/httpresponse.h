@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bodycopy.h"
 #include "bodypreview.h"
 #include "textsearch.h"
 
@@ -35,6 +36,9 @@ public:
     const QByteArray &location() const { return m_location; }
     const QString &error() const { return m_error; }
     QString body() const { return m_body.text(); }
+    // The body's bytes as a run compares them and reads a judge's echo from.
+    const BodyCopy &copy() const { return m_copy; }
+    BodyCopy takeCopy() { return std::move(m_copy); }
     // The target asks for Basic credentials (a 401 with such a challenge).
     bool basicChallenge() const { return m_basicChallenge; }
     // Searches the whole body for `text` as it streams by.
@@ -54,6 +58,7 @@ private:
     void bodyData(const char *data, qsizetype size)
     {
         m_body.append(data, size);
+        m_copy.append(data, size);
         m_search.feed(data, size);
     }
 
@@ -73,6 +78,7 @@ private:
     qint64 m_remaining { 0 };
     bool m_basicChallenge { false };
     BodyPreview m_body;
+    BodyCopy m_copy;
     TextSearch m_search;
     QString m_error;
 };

@@ -3,6 +3,7 @@
 // What one probe of ProbeEngine holds while it runs, and the texts of its
 // requests and errors; shared by the engine's two halves.
 
+#include "anonymity.h"
 #include "httpresponse.h"
 #include "platformnet.h"
 #include "probeengine.h"
@@ -60,9 +61,11 @@ struct ProbeEngine::Probe
     qint64 started { -1 }; // when the first connection to the proxy began
     bool authorizing { false }; // answering the target's Basic challenge with the URL's user info
     bool verified { false }; // the TLS connection to the target has a certificate that verifies for its host
+    bool heard { false }; // bytes came on the connection (while the protocol is being found out)
+    QString addressesOf; // a direct probe: the host its addresses are of, when not the request's
 
     bool tunnelled() const { return url.scheme() == QLatin1String("https"); }
-    bool viaSocks() const { return request.type != ProxyType::Http; }
+    bool viaSocks() const { return !request.direct && request.type != ProxyType::Http; }
     QByteArray proxyAuthorization() const
     {
         if (request.user.isEmpty() && request.password.isEmpty())
@@ -75,6 +78,16 @@ struct ProbeEngine::Probe
         return authorizing && verified && tls
             ? "Authorization: " + basicCredentials(url.userName(), url.password()) + "\r\n"
             : QByteArray();
+    }
+    // What the probe ends with beside its outcome; it takes the body.
+    Answer takeAnswer()
+    {
+        Answer answer { 0, {}, request.type, request.marker, !proxyAuthorization().isEmpty() };
+        if (response) {
+            answer.status = response->status();
+            answer.body = response->takeCopy();
+        }
+        return answer;
     }
     std::unique_ptr<HttpResponse> answerReader() const
     {

@@ -282,6 +282,9 @@ void ProbeEngine::closeConnection(Probe &probe)
 
 void ProbeEngine::conclude(int slot, Outcome outcome, const QString &text)
 {
+    QString reason = text;
+    if (outcome == Outcome::Dead && retryOtherProtocol(slot, reason))
+        return;
     std::unique_ptr<Probe> probe = std::move(m_probes[slot]);
     closeConnection(*probe);
     m_freeSlots.push_back(slot);
@@ -296,7 +299,7 @@ void ProbeEngine::conclude(int slot, Outcome outcome, const QString &text)
     if (!m_queue.empty() && !m_starter.isActive())
         m_starter.start(0, this); // a descriptor is free again
     const qint64 elapsed = probe->started < 0 ? 0 : m_clock.elapsed() - probe->started;
-    emit finished(probe->request.index, outcome, text, int(qMin<qint64>(elapsed, INT_MAX)));
+    emit finished(probe->request.index, outcome, reason, int(qMin<qint64>(elapsed, INT_MAX)), probe->takeAnswer());
 }
 
 bool ProbeEngine::idle() const

@@ -41,6 +41,24 @@ public:
         QString password;
         QByteArray expectedText; // UTF-8; empty: any body will do
         quint32 targetIpv4 { 0 }; // socks4: the target's address, looked up once per run; 0: ask by name (4a)
+        QByteArray marker; // sent in the probe marker field of every GET
+        // No proxy: proxyAddresses and proxyPort are the target's, and the GET goes
+        // to it as through a tunnel already open (TLS first for https).
+        bool direct { false };
+        // The proxy's protocol is still to be found: `type` is the one tried
+        // now, HTTP first, then SOCKS5, then SOCKS4.
+        bool detect { false };
+    };
+
+    // What the probe's last answer was, beside its outcome: for the run to read
+    // it against what the target answers directly.
+    struct Answer
+    {
+        int status { 0 }; // 0: no HTTP answer
+        BodyCopy body;
+        ProxyType type { ProxyType::Http }; // the protocol the proxy answered in
+        QByteArray marker;
+        bool credentials { false }; // the probe sent the proxy's credentials
     };
 
     enum class Outcome { Alive, Dead, Timeout };
@@ -59,7 +77,8 @@ public:
 
 signals:
     // `milliseconds`: from the start of the first connection to the proxy to the end.
-    void finished(int index, ProbeEngine::Outcome outcome, const QString &text, int milliseconds);
+    void finished(int index, ProbeEngine::Outcome outcome, const QString &text, int milliseconds,
+                  const ProbeEngine::Answer &answer);
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -89,6 +108,13 @@ private:
     void armTimer();
     void startQueued();
     int freeSlot();
+    // Finding out the protocol (probedetect.cpp): the first bytes of an
+    // answer, then another protocol when one failed before it was recognised.
+    bool recognise(int slot, const char *data, qsizetype size);
+    bool retryOtherProtocol(int slot, QString &text);
+    void switchProtocol(int slot, ProxyType type);
+    // A direct probe's next connection goes to its URL's host: false while that is looked up.
+    bool aimDirect(int slot);
 
     SocketWatcher *m_watcher { nullptr };
     std::vector<std::unique_ptr<Probe>> m_probes; // by slot; null slots are free

@@ -101,7 +101,9 @@ QByteArray ProbeEngine::get(const Probe &probe, bool inTunnel)
                                                                | QUrl::RemoveFragment) + origin,
                                       url);
     }
-    return head % (inTunnel ? probe.authorization() : probe.proxyAuthorization()) % ProbeText::requestEnd;
+    const QByteArray marker = probe.request.marker.isEmpty() ? QByteArray()
+                                                             : probeMarkerField + (": " + probe.request.marker + "\r\n");
+    return head % (inTunnel ? probe.authorization() : probe.proxyAuthorization()) % marker % ProbeText::requestEnd;
 }
 
 // The connection to the proxy stands: the SOCKS greeting, a CONNECT for an
@@ -109,6 +111,10 @@ QByteArray ProbeEngine::get(const Probe &probe, bool inTunnel)
 void ProbeEngine::connected(int slot)
 {
     Probe &probe = *m_probes[slot];
+    if (probe.request.direct) { // no proxy: as through a tunnel already open
+        tunnelOpen(slot);
+        return;
+    }
     if (probe.viaSocks()) {
         const QString host = probe.url.host();
         // SOCKS4: the target's name looked up once for the run (an address is its own).
@@ -132,6 +138,8 @@ void ProbeEngine::connected(int slot)
 
 void ProbeEngine::received(int slot, const char *data, qsizetype size)
 {
+    if (m_probes[slot]->request.detect && recognise(slot, data, size))
+        return;
     Probe &probe = *m_probes[slot];
     if (probe.socks && !probe.socks->done()) {
         const QByteArray next = probe.socks->feed(data, size);
@@ -245,6 +253,9 @@ void ProbeEngine::reconnect(int slot)
     probe.response.reset();
     probe.socks.reset();
     probe.nextAddress = 0;
+    probe.request.detect = false; // an answer came: the protocol is known
+    if (probe.request.direct && !aimDirect(slot))
+        return;
     if (!connectNext(probe))
         conclude(slot, Outcome::Dead, ProbeText::connectError(probe.lastError));
 }

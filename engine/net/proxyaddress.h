@@ -8,7 +8,8 @@
 
 // How a probe speaks to its proxy. A list entry without a type is plain HTTP,
 // so every list written before the other types existed keeps its meaning.
-enum class ProxyType { Http, Socks4, Socks5 };
+// Auto: the probe finds out, trying HTTP, then SOCKS5, then SOCKS4.
+enum class ProxyType { Http, Socks4, Socks5, Auto };
 
 inline QString proxyTypeName(ProxyType type)
 {
@@ -17,13 +18,15 @@ inline QString proxyTypeName(ProxyType type)
         return QStringLiteral("socks4");
     case ProxyType::Socks5:
         return QStringLiteral("socks5");
+    case ProxyType::Auto:
+        return QStringLiteral("auto");
     case ProxyType::Http:
         break;
     }
     return QStringLiteral("http");
 }
 
-// "http", "socks4" or "socks5"; anything else names no type.
+// "http", "socks4", "socks5" or "auto"; anything else names no type.
 inline std::optional<ProxyType> proxyTypeFromName(QStringView name)
 {
     if (name == u"http")
@@ -32,6 +35,8 @@ inline std::optional<ProxyType> proxyTypeFromName(QStringView name)
         return ProxyType::Socks4;
     if (name == u"socks5")
         return ProxyType::Socks5;
+    if (name == u"auto")
+        return ProxyType::Auto;
     return std::nullopt;
 }
 

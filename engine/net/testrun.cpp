@@ -12,20 +12,7 @@ TestRun::TestRun(QObject *parent)
     : QObject(parent)
     , m_engine(std::make_unique<ProbeEngine>())
 {
-    connect(m_engine.get(), &ProbeEngine::finished, this,
-            [this](int index, ProbeEngine::Outcome outcome, const QString &text, int milliseconds) {
-                switch (outcome) {
-                case ProbeEngine::Outcome::Alive:
-                    conclude(index, true, text, QString(), QStringLiteral("alive"), milliseconds);
-                    break;
-                case ProbeEngine::Outcome::Dead:
-                    conclude(index, false, QString(), text, QStringLiteral("dead"));
-                    break;
-                case ProbeEngine::Outcome::Timeout:
-                    conclude(index, false, QString(), text, QStringLiteral("timeout"));
-                    break;
-                }
-            });
+    connect(m_engine.get(), &ProbeEngine::finished, this, &TestRun::probeFinished);
 }
 
 TestRun::~TestRun() = default;
@@ -39,6 +26,7 @@ void TestRun::start(const QList<ProxyAddress> &proxies)
     m_runList = proxies;
     m_announced = 0;
     m_lookedUp = 0;
+    m_referenceStarted = false;
     continueRun(m_generation, false);
 }
 
@@ -67,6 +55,12 @@ void TestRun::continueRun(int generation, bool fromEventLoop)
     if (!fromEventLoop && m_lookedUp < m_runList.size()) {
         QTimer::singleShot(0, this, [this, generation] { continueRun(generation, true); });
         return;
+    }
+    // The target fetched directly, beside the first probes.
+    if (!std::exchange(m_referenceStarted, true) && !m_runList.isEmpty()) {
+        startReference(generation);
+        if (generation != m_generation)
+            return;
     }
     while (m_lookedUp < m_runList.size()) {
         const int i = m_lookedUp++;
@@ -167,8 +161,13 @@ void TestRun::startRequest(int index, const ProxyAddress &entry, int generation,
     }
     ProbeEngine::Request request { index, addresses, static_cast<quint16>(entry.port), requestUrl(), m_settings.timeoutMs,
                                    entry.type, entry.user, entry.password, m_settings.expectedText.toUtf8() };
+    request.marker = newProbeMarker();
+    if (entry.type == ProxyType::Auto) { // HTTP first
+        request.type = ProxyType::Http;
+        request.detect = true;
+    }
     const QString host = request.url.host();
-    if (entry.type != ProxyType::Socks4 || host.isEmpty() || QHostAddress(host).protocol() != QAbstractSocket::UnknownNetworkLayerProtocol) {
+    if ((entry.type != ProxyType::Socks4 && entry.type != ProxyType::Auto) || host.isEmpty() || QHostAddress(host).protocol() != QAbstractSocket::UnknownNetworkLayerProtocol) {
         m_engine->start(std::move(request));
         return;
     }
@@ -202,6 +201,86 @@ void TestRun::startRequest(int index, const ProxyAddress &entry, int generation,
     }));
 }
 
+// A probe's outcome: the direct fetches' make the reference; a proxy's that
+// the reference may change waits for it, the others are read at once.
+void TestRun::probeFinished(int index, ProbeEngine::Outcome outcome, const QString &text, int milliseconds,
+                            const ProbeEngine::Answer &answer)
+{
+    if (index < 0) {
+        referenceAnswer(outcome, text, answer);
+        return;
+    }
+    if (!m_reference.known() && TargetReference::dependsOnIt(outcome, answer)) {
+        m_held.push_back({ index, outcome, text, milliseconds, answer });
+        return;
+    }
+    const int generation = m_generation;
+    TargetReference::Verdict verdict = m_reference.read(outcome, text, answer, m_countries);
+    switch (verdict.outcome) {
+    case ProbeEngine::Outcome::Alive:
+        emit profile(index, verdict.profile);
+        if (generation == m_generation)
+            conclude(index, true, verdict.text, QString(), QStringLiteral("alive"), milliseconds);
+        break;
+    case ProbeEngine::Outcome::Dead:
+        conclude(index, false, QString(), verdict.text, QStringLiteral("dead"));
+        break;
+    case ProbeEngine::Outcome::Timeout:
+        conclude(index, false, QString(), verdict.text, QStringLiteral("timeout"));
+        break;
+    }
+}
+
+// The target fetched directly, twice, each fetch with a marker of its own, and
+// no longer than the time-out, its look-up included.
+void TestRun::startReference(int generation)
+{
+    if (!targetValid()) {
+        referenceAnswer(ProbeEngine::Outcome::Dead, targetProblem(m_settings.targetUrl), {});
+        return;
+    }
+    const QUrl url = requestUrl();
+    const int timeoutMs = m_settings.timeoutMs;
+    auto fetch = [this, generation, url, timeoutMs](const QList<QHostAddress> &addresses) {
+        for (int i = 1; i <= TargetReference::fetches && generation == m_generation; ++i) {
+            ProbeEngine::Request request { -i, addresses, quint16(url.port(url.scheme() == QLatin1String("https") ? 443 : 80)), url, timeoutMs };
+            request.marker = newProbeMarker();
+            request.direct = true;
+            m_engine->start(std::move(request));
+        }
+    };
+    QTimer::singleShot(qMax(0, timeoutMs), this, [this, generation] {
+        if (generation == m_generation)
+            referenceAnswer(ProbeEngine::Outcome::Timeout, QStringLiteral("Timeout"), {});
+    });
+    if (const QHostAddress address(url.host()); !address.isNull()) {
+        fetch({ address });
+        return;
+    }
+    m_lookups.insert(QHostInfo::lookupHost(url.host(), this, [this, generation, fetch](const QHostInfo &info) {
+        m_lookups.erase(info.lookupId());
+        if (generation != m_generation)
+            return;
+        if (info.error() != QHostInfo::NoError || info.addresses().isEmpty())
+            referenceAnswer(ProbeEngine::Outcome::Dead, QStringLiteral("Host not found"), {});
+        else
+            fetch(info.addresses());
+    }));
+}
+
+void TestRun::referenceAnswer(ProbeEngine::Outcome outcome, const QString &text, const ProbeEngine::Answer &answer)
+{
+    if (!m_reference.add(outcome, text, answer))
+        return;
+    const int generation = m_generation;
+    emit targetChecked(m_reference.reachable(), m_reference.message());
+    for (Held &held : std::exchange(m_held, {})) {
+        if (generation != m_generation)
+            return;
+        probeFinished(held.index, held.outcome, held.text, held.milliseconds, held.answer);
+    }
+}
+
 // A probe's outcome, its time first when it is alive. A handler may end the
 // run or start another: the old run then says nothing more, and the run ends
 // (running turns false) only after its last outcome has been handled.
@@ -227,6 +306,8 @@ void TestRun::cancel()
         emit runningChanged();
     }
     m_targetLookups.clear();
+    m_reference.reset();
+    m_held.clear();
     // Look-ups still waiting for a resolver thread would hold back the next
     // run's; oldest first, each is found at the front of Qt's queue.
     for (int id : m_lookups)

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "countrydb.h"
 #include "probeengine.h"
 #include "proxyaddress.h"
+#include "reference.h"
 
 #include <QHash>
 #include <QList>
@@ -54,6 +56,9 @@ public:
     bool running() const { return m_unfinished > 0; }
     // Nothing of a run is left: no probe, no open connection, no timer armed.
     bool idle() const;
+    // Where the exit addresses of live proxies are looked up.
+    CountryDb &countries() { return m_countries; }
+    const CountryDb &countries() const { return m_countries; }
 
 signals:
     // status: "testing", then one of "alive", "dead", "timeout", "dns_fail".
@@ -62,12 +67,25 @@ signals:
     // of the connection to the proxy to the complete answer.
     void latency(int index, int milliseconds);
     void runningChanged();
+    // Once for each "alive" probe, before its latency: what the answer showed of
+    // the proxy, the keys that apply of type ("http", "socks4", "socks5": the
+    // protocol it answered in), exitAddress, anonymity ("transparent",
+    // "anonymous", "elite"), country (ISO 3166) and altered (whether the body
+    // differed from the target's own).
+    void profile(int index, const QVariantMap &profile);
+    // Once a run, when the target has answered directly, without a proxy, or
+    // failed to: a failure is said at once, and the run goes on.
+    void targetChecked(bool reachable, const QString &message);
 
 private:
     void continueRun(int generation, bool fromEventLoop);
     void conclude(int index, bool alive, const QString &info, const QString &errorMsg, const QString &status,
                   int milliseconds = -1);
     void startRequest(int index, const ProxyAddress &entry, int generation, const QList<QHostAddress> &addresses);
+    void probeFinished(int index, ProbeEngine::Outcome outcome, const QString &text, int milliseconds,
+                       const ProbeEngine::Answer &answer);
+    void startReference(int generation);
+    void referenceAnswer(ProbeEngine::Outcome outcome, const QString &text, const ProbeEngine::Answer &answer);
     QUrl requestUrl() const;
     bool targetValid() const;
 
@@ -85,7 +103,20 @@ private:
         std::vector<ProbeEngine::Request> waiting;
     };
 
+    struct Held // an outcome through a proxy that waits for the reference
+    {
+        int index;
+        ProbeEngine::Outcome outcome;
+        QString text;
+        int milliseconds;
+        ProbeEngine::Answer answer;
+    };
+
     Settings m_settings;
+    CountryDb m_countries;
+    TargetReference m_reference;
+    bool m_referenceStarted { false };
+    std::vector<Held> m_held;
     QList<ProxyAddress> m_runList;
     int m_generation { 0 };
     int m_unfinished { 0 }; // probes of the run still without an outcome

@@ -16,6 +16,8 @@ ProxyTest::ProxyTest(QObject *parent)
     connect(&m_run, &TestRun::result, this, &ProxyTest::proxyResult);
     connect(&m_run, &TestRun::latency, this, &ProxyTest::proxyLatency);
     connect(&m_run, &TestRun::runningChanged, this, &ProxyTest::runningChanged);
+    connect(&m_run, &TestRun::profile, this, &ProxyTest::proxyProfile);
+    connect(&m_run, &TestRun::targetChecked, this, &ProxyTest::targetChecked);
 }
 
 ProxyTest::~ProxyTest() = default;
@@ -50,6 +52,20 @@ void ProxyTest::setExpectedText(const QString &text)
         return;
     m_run.settings().expectedText = text;
     emit expectedTextChanged();
+}
+
+static QString localPath(const QString &filePath);
+
+void ProxyTest::setCountryDatabase(const QString &path)
+{
+    if (path == m_countryDatabase)
+        return;
+    const QString error = countryDatabaseError();
+    m_countryDatabase = path;
+    m_run.countries().setPath(localPath(path));
+    emit countryDatabaseChanged();
+    if (countryDatabaseError() != error)
+        emit countryDatabaseErrorChanged();
 }
 
 void ProxyTest::testAll(const QVariantList &proxies)

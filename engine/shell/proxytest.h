@@ -21,6 +21,11 @@ class ProxyTest : public QObject
     Q_PROPERTY(QString expectedText READ expectedText WRITE setExpectedText NOTIFY expectedTextChanged)
     // From testAll until the run's last outcome, or until cancelAll.
     Q_PROPERTY(bool running READ running NOTIFY runningChanged)
+    // A MaxMind DB file (.mmdb) that names the country of each live proxy's exit
+    // address; empty: none. Opened once per change.
+    Q_PROPERTY(QString countryDatabase READ countryDatabase WRITE setCountryDatabase NOTIFY countryDatabaseChanged)
+    // Why that file cannot be read, in one line; empty when it can, or when there is none.
+    Q_PROPERTY(QString countryDatabaseError READ countryDatabaseError NOTIFY countryDatabaseErrorChanged)
 
 public:
     static constexpr auto defaultTargetUrl = "https://quillfen.example.net/test.php";
@@ -33,11 +38,15 @@ public:
     int timeoutMs() const { return m_run.settings().timeoutMs; }
     QString expectedText() const { return m_run.settings().expectedText; }
     bool running() const { return m_run.running(); }
+    QString countryDatabase() const { return m_countryDatabase; }
+    QString countryDatabaseError() const { return m_run.countries().error(); }
 
     Q_INVOKABLE void setTargetUrl(const QString &url);
     Q_INVOKABLE void setAvoidCache(bool avoid);
     Q_INVOKABLE void setTimeoutMs(int ms);
     Q_INVOKABLE void setExpectedText(const QString &text);
+    // A "file:" URL, as a file dialog gives, or a path.
+    Q_INVOKABLE void setCountryDatabase(const QString &path);
 
     Q_INVOKABLE void testAll(const QVariantList &proxies);
     // testAll for a list that is already read.
@@ -68,7 +77,16 @@ signals:
     // Once for each "alive" probe, just before its proxyResult: from the start
     // of the connection to the proxy to the complete answer.
     void proxyLatency(int index, int milliseconds);
+    // Once for each "alive" probe, before its proxyLatency: what its answer showed
+    // of the proxy (TestRun::profile).
+    void proxyProfile(int index, const QVariantMap &profile);
+    // Once a run: whether the target answers directly, without a proxy; a
+    // failure is said at once and the run goes on (TestRun::targetChecked).
+    void targetChecked(bool reachable, const QString &message);
+    void countryDatabaseChanged();
+    void countryDatabaseErrorChanged();
 
 private:
     TestRun m_run;
+    QString m_countryDatabase;
 };

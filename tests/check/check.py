@@ -6,8 +6,8 @@ import csv, io, json, os, re, signal, socket, subprocess, sys, tempfile, threadi
 
 CHECK, PEER = sys.argv[1:3]
 PEERS = {mode: subprocess.Popen([PEER, mode], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-         for mode in ("target", "tinyproxy", "microsocks", "silent")}  # each ends when its standard input closes
-T, TP, MS, SI = (int(p.stdout.readline()) for p in PEERS.values())
+         for mode in ("target", "tinyproxy", "microsocks", "silent", "judge-cgi")}  # each ends when its standard input closes
+T, TP, MS, SI, J = (int(p.stdout.readline()) for p in PEERS.values())
 with socket.create_server(("127.0.0.1", 0)) as s:
     CLOSED = s.getsockname()[1]
 HTTP, SOCKS, SILENT = f"127.0.0.1:{TP}", f"socks5://127.0.0.1:{MS}", f"127.0.0.1:{SI}"
@@ -32,9 +32,15 @@ def json_fastest_first(out):
 
 def csv_rfc4180(out):
     table = list(csv.reader(io.StringIO(out, newline="")))
-    return out.count("\r\n") == 4 and table[0] == "host port type user password status latency_ms error".split() and \
-        [r[5] for r in table[1:]] == ["alive", "alive", "dead"] and table[1][6].isdigit() and \
-        table[3] == ["127.0.0.1", str(CLOSED), "socks5", "us,er", 'p"w,s', "dead", "", REFUSED]
+    return out.count("\r\n") == 4 and table[0] == "host port type user password status latency_ms error exit_address level country".split() \
+        and [r[5] for r in table[1:]] == ["alive", "alive", "dead"] and table[1][6].isdigit() and \
+        table[3] == ["127.0.0.1", str(CLOSED), "socks5", "us,er", 'p"w,s', "dead", "", REFUSED, "", "", ""]
+
+
+def judged_auto(out):  # the protocol found, and what the judge saw: each proxy comes out of 127.0.0.1, the own address
+    found = sorted(json.loads(out), key=lambda e: e["port"])
+    return [(e["port"], e["type"], e["exitAddress"], e["anonymity"]) for e in found] == \
+        sorted([(TP, "http", "127.0.0.1", "transparent"), (MS, "socks5", "127.0.0.1", "transparent")])
 
 
 CASES = [  # name, arguments (FILE, FIFO: the input as a file, a named pipe), standard input, status, output, error
@@ -59,7 +65,11 @@ CASES = [  # name, arguments (FILE, FIFO: the input as a file, a named pipe), st
     ("no host", ["--target", "http:///test.php"], LIST, 2, "", "has no host"),
     ("no scheme", ["--target", "127.0.0.1:9/x"], LIST, 2, "", "needs a scheme"),
     ("unknown option", RUN + ["--bogus"], LIST, 2, "", r"Unknown option 'bogus' \(see --help\)"),
-    ("type auto", RUN + ["--type", "auto"], LIST, 2, "", "not available yet"),
+    ("type auto, judge, unreadable country database", ["--target", f"http://127.0.0.1:{J}/", "--type", "auto", "--format", "json",
+     "--country-db", "/nonexistent.mmdb"], f"127.0.0.1:{MS}\n127.0.0.1:{TP}\n", 0, judged_auto,
+     "^quillfen-check: Cannot read the country database: /nonexistent.mmdb: .*\n.*2 alive"),
+    ("target down", ["--target", f"http://127.0.0.1:{CLOSED}/"], HTTP, 1, "",
+     "^quillfen-check: The target does not answer directly: Connection refused\n.*0 alive, 1 dead"),
     ("missing file", RUN + ["/nonexistent/list.txt"], None, 2, "", "/nonexistent/list.txt: no such file"),
     ("a device", RUN + ["/dev/zero"], None, 2, "", "not a regular file or a pipe"),
     ("too large", RUN + ["BIG"], None, 2, "", "larger than 32 MiB"),

@@ -12,6 +12,7 @@ private slots:
     void reading_data();
     void reading();
     void run();
+    void profiles();
     void longList() // far past where the script reader crashed; a stored list keeps the first 400,000
     {
         ProxyListModel model;
@@ -98,6 +99,32 @@ void TestListModel::run()
         order += model.get(i)["host"].toString() + model.get(i)["status"].toString().left(2) + ' ';
     QCOMPARE(order, "ade eun bde cde dal fde ");
     QCOMPARE(model.workingLines(), "d:4\n");
+}
+
+// What a run showed of each live proxy: on its row (an auto row takes the type found), in the counts and the exports by
+// level, never in the stored list; gone when the row is run again or edited.
+void TestListModel::profiles()
+{
+    ProxyListModel model;
+    QCOMPARE(model.importText("a:1\nhttp://b:2\nc:3\nd:4\ne:5\n", false, "auto").value("imported").toInt(), 5);
+    model.resetForRun();
+    const QVariantMap profiles[] = { { { "type", "socks5" }, { "anonymity", "elite" }, { "exitAddress", "192.0.2.1" }, { "country", "DE" } },
+                                     { { "type", "http" }, { "anonymity", "anonymous" }, { "altered", true } },
+                                     { { "type", "http" }, { "anonymity", "transparent" }, { "country", "A,\"B\"" } }, {}, { { "altered", false } } };
+    for (int i = 0; i < 5; ++i)
+        model.applyResult(i, i == 3 ? "dead" : "alive", "", 10 * i), model.applyProfile(i, profiles[i]);
+    QCOMPARE(model.get(0).value("exitAddress"), "192.0.2.1");
+    QCOMPARE((QList<int> { model.eliteCount(), model.anonymousCount(), model.transparentCount() }), (QList<int> { 1, 1, 1 }));
+    QCOMPARE(model.workingLines(), "socks5://a:1\nc:3\nauto://e:5\n");
+    QCOMPARE(model.workingLines("anonymous", true), "socks5://a:1\nb:2\n");
+    QCOMPARE(model.workingLines("elite"), "socks5://a:1\n");
+    QCOMPARE(model.workingCsv("any"), "host,port,type,time in ms,exit address,level,country\r\na,1,socks5,0,192.0.2.1,elite,DE\r\n"
+                                      "c,3,http,20,,transparent,\"A,\"\"B\"\"\"\r\ne,5,auto,40,,,\r\n");
+    QVERIFY(model.toJson().contains(R"({"host":"a","port":1,"type":"socks5"})") && model.toJson().contains(R"({"host":"d","port":4,"type":"auto"})"));
+    model.setProperty(1, "port", 22);
+    QVERIFY(!model.get(1).value("altered").toBool() && model.anonymousCount() == 0);
+    model.resetForRun();
+    QVERIFY(model.get(0).value("anonymity").toString().isEmpty() && model.eliteCount() + model.transparentCount() == 0);
 }
 
 QTEST_GUILESS_MAIN(TestListModel)

@@ -97,6 +97,7 @@ HTTP = {  # what each mode does with the one request of a connection: (socket, i
     "redirect-loop": lambda c, h, t: reply(c, b"302 Found", b"", b"Location: " + t + b"\r\n"),  # to the very URL asked for
     "judge-cgi": lambda c, h, t: judge(c, h, "cgi"), "judge-json": lambda c, h, t: judge(c, h, "json"),
     "own-page": lambda c, h, t: reply(c, b"200 OK", BODY, kind=b"text/html"), "inject": inject, "replay": replay,  # hostile proxies
+    "changing": lambda c, h, t: reply(c, b"200 OK", b"page %d" % time.monotonic_ns()),  # a target whose page differs every time
 }
 BODIES = {"target": b"Quillfen test page", "tls-target": b"Quillfen test page", "record-proxy": b"recorded",
           "markup": b"<html><body>markup</body></html>", "split": b"Hello through the proxy", "reset-close": b"Hello through the proxy",
@@ -129,6 +130,8 @@ def record(head):  # each ended by a \0, which Peer::requests() splits them at
 def socks(c, f):
     method, reply5, reply4, then = SOCKS[A.mode]
     b = f.read(2)
+    if A.mode == "socks4" and b[0] != 4:  # an HTTP request or a SOCKS5 greeting: refused at once, as SOCKS4 servers do
+        return c.sendall(b"\0\x5b" + Z6) or True
     if b[0] == 4:  # VN CD PORT IP USERID\0, and for 4a (IP 0.0.0.x) HOST\0
         b += f.read(6)
         user = until(f, b"\0")[:-1]

@@ -1,8 +1,10 @@
 // What a proxy gives away and where it comes out: judge answers, the anonymity level, probe markers and the country
-// database (reveals_parts), and the level through squid, tinyproxy, microsocks and hostile proxies (reveals_peers).
+// database (reveals_parts), and through the engine, what squid, tinyproxy, microsocks and hostile proxies show of
+// themselves under a judge and a static page, the protocol of untyped ones, and what a run says of its target (reveals_peers).
 #include "anonymity.h"
 #include "countrydb.h"
 #include "peer.h"
+#include "proxytest.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -18,6 +20,34 @@ QString render(const std::optional<JudgeEcho> &echo) // "client > forwarders; Na
     for (auto it = echo->headers.cbegin(); it != echo->headers.cend(); ++it)
         parts << it.key() + '=' + it.value();
     return parts.join("; ");
+}
+
+// A run of `proxies`: what the run said of the target, when before any outcome, then the outcome of each with its profile.
+QStringList runThrough(ProxyTest &pt, const QVariantList &proxies)
+{
+    QStringList seen(proxies.size() + 1);
+    int outcomes = 0;
+    QMap<int, QVariantMap> profiles;
+    QObject context;
+    QObject::connect(&pt, &ProxyTest::targetChecked, &context, [&](bool reachable, const QString &message) {
+        seen[0] = outcomes ? "after an outcome" : (reachable ? "reached " : "unreachable ") + message;
+    });
+    QObject::connect(&pt, &ProxyTest::proxyProfile, &context, [&](int i, const QVariantMap &profile) { profiles[i] = profile; });
+    QObject::connect(&pt, &ProxyTest::proxyResult, &context, [&](int i, bool alive, const QString &, const QString &error, const QString &status) {
+        if (status == "testing")
+            return;
+        ++outcomes;
+        const QVariantMap p = profiles.value(i);
+        QStringList parts { status };
+        for (const char *key : { "type", "anonymity", "exitAddress", "country" })
+            parts << p.value(key).toString();
+        parts << (!p.contains("altered") ? "" : p.value("altered").toBool() ? "altered" : "same");
+        parts.removeAll("");
+        seen[i + 1] = alive ? parts.join(' ') : status + ": " + error;
+    });
+    pt.testAll(proxies);
+    QTest::qWaitFor([&] { return outcomes == proxies.size(); }, 30000);
+    return seen;
 }
 
 QByteArray fetch(const QString &url, const QByteArray &marker, const QString &proxy = {})
@@ -93,7 +123,7 @@ private slots:
             "REMOTE_ADDR = 192.0.2.1\nHTTP_X_QUILLFEN_PROBE = " + a + "\nHTTP_X_QUILLFEN_PROBE = " + b);
         QVERIFY(carriesMarker(*echo, a) && !carriesMarker(*echo, b) && !carriesMarker(*echo, "") && !carriesMarker(*twice, a));
         QVERIFY(ownAddresses(*echo).contains(QHostAddress("192.0.2.1")) && ownAddresses(*echo).contains(QHostAddress::LocalHost));
-        // The largest body the engine keeps, of what would cost most: unclosed tags and entities, a line of each.
+        // Far more than the engine keeps of a body, of what would cost most: unclosed tags and entities, a line of each.
         const QByteArray body = "REMOTE_ADDR = 1.2.3.4\nHTTP_A = " + QByteArray("<a").repeated(400000) + "\nHTTP_B = "
             + QByteArray("&amp;").repeated(100000) + "<br>\n>";
         QElapsedTimer timer;
@@ -128,37 +158,51 @@ private slots:
         QVERIFY(db.setPath({}) && db.error().isEmpty());
     }
 
-    void throughProxies_data() // each row: the level and exit address, or what makes it no working proxy
+    // Through the engine, each row one proxy of a run: what its answer showed ("alive type level exit country altered"), or
+    // why it is no working proxy; and first, what the run said of the target, before any outcome.
+    void throughProxies_data()
     {
         QTest::addColumn<QString>("seen");
         QTest::addColumn<QString>("expected");
-        const Peer judges[] = { Peer("judge-cgi"), Peer("judge-json") };
-        JudgeEcho direct[2];
+        QTemporaryDir dir;
+        QCOMPARE(QProcess::execute("perl", { QUILLFEN_COUNTRIES_PL, dir.filePath("c.mmdb") }), 0);
+        ProxyTest pt;
+        pt.setTimeoutMs(8000), pt.setCountryDatabase(dir.filePath("c.mmdb"));
+        QVERIFY(pt.countryDatabaseError().isEmpty());
         std::vector<std::unique_ptr<Peer>> peers;
-        for (const auto &[name, scheme, mode, args, expected] :
-             std::initializer_list<std::tuple<const char *, const char *, const char *, QStringList, const char *>> {
-                 { "direct", "", "", {}, "transparent 127.0.0.1" },
-                 { "squid, forwarded_for on", "http", "squid", { "--bind", "127.0.0.2" }, "transparent 127.0.0.2" },
-                 { "squid, forwarded_for delete, via off", "http", "squid", { "--forwarded-for", "delete", "--via", "off", "--bind", "127.0.0.3" },
-                   "elite 127.0.0.3" },
-                 { "squid, forwarded_for off, via on", "http", "squid", { "--forwarded-for", "off", "--via", "on", "--bind", "127.0.0.4" }, "anonymous 127.0.0.4" },
-                 { "tinyproxy, Via", "http", "tinyproxy", { "--via", "on", "--bind", "127.0.0.5" }, "anonymous 127.0.0.5" },
-                 { "tinyproxy, no Via", "http", "tinyproxy", { "--bind", "127.0.0.6" }, "elite 127.0.0.6" },
-                 { "microsocks", "socks5h", "microsocks", { "--bind", "127.0.0.7" }, "elite 127.0.0.7" },
-                 { "own page", "http", "own-page", {}, "no judge answer" },
-                 { "inject, passes curl's Proxy-Connection on", "http", "inject", { "--bind", "127.0.0.8" }, "anonymous 127.0.0.8" },
-                 { "replay", "http", "replay", { "--bind", "127.0.0.9" }, "no marker" } }) {
-            const QString proxy = *mode ? QString("%1://127.0.0.1:%2").arg(scheme).arg(peers.emplace_back(std::make_unique<Peer>(mode, args))->port()) : "";
-            if (!qstrcmp(mode, "replay"))
-                fetch(judges[0].url("/"), newProbeMarker(), proxy); // the echo it replays
-            for (int form : { 0, 1 }) {
-                const QByteArray marker = newProbeMarker(), body = fetch(judges[form].url("/"), marker, proxy);
-                const auto echo = parseJudgeAnswer(body);
-                direct[form] = *mode || !echo ? direct[form] : *echo;
-                QTest::addRow("%s, %s", name, form ? "JSON" : "CGI")
-                    << (!echo ? "no judge answer" : !carriesMarker(*echo, marker) ? "no marker"
-                        : QString("%1 %2").arg(anonymityName(anonymityOf(*echo, direct[form], ownAddresses(direct[form]))), echo->client.toString()))
-                    << QString(expected);
+        auto at = [&](const char *mode, const QStringList &args = {}, const char *type = "http") {
+            return QVariantMap { { "host", "127.0.0.1" }, { "port", peers.emplace_back(std::make_unique<Peer>(mode, args))->port() }, { "type", type } };
+        };
+        const QVariantList common { at("tinyproxy", { "--via", "on", "--bind", "127.0.0.5" }), at("microsocks", { "--bind", "127.0.0.7" }, "socks5"),
+                                    at("inject", { "--bind", "127.0.0.8" }), at("tinyproxy", { "--bind", "127.0.0.10" }, "auto"),
+                                    at("microsocks", { "--bind", "127.0.0.11" }, "auto"), at("socks4", {}, "auto") };
+        const QVariantList judged = common + QVariantList {
+            at("squid", { "--bind", "127.0.0.2" }), at("squid", { "--forwarded-for", "delete", "--via", "off", "--bind", "127.0.0.3" }),
+            at("squid", { "--forwarded-for", "off", "--via", "on", "--bind", "127.0.0.4" }), at("tinyproxy", { "--bind", "127.0.0.6" }),
+            at("own-page"), at("replay", { "--bind", "127.0.0.9" }),
+            QVariantMap { { "host", "127.0.0.1" }, { "port", peers.emplace_back(std::make_unique<Peer>("tinyproxy", QStringList { "--user", "u", "--password", "p" }))->port() },
+                          { "user", "u" }, { "password", "wrong" } } };
+        const QString reached = "reached ", notJudged = "alive http";
+        const Peer cgi("judge-cgi"), json("judge-json"), page("target"), changing("changing");
+        fetch(cgi.url("/"), "", QString("http://127.0.0.1:%1").arg(judged.at(11).toMap().value("port").toInt())); // what the replay proxy replays
+        for (const auto &[name, url, proxies, expected] : std::initializer_list<std::tuple<const char *, QString, QVariantList, QStringList>> {
+                 { "CGI judge", cgi.url("/"), judged,
+                   { reached, "alive http anonymous 127.0.0.5", "alive socks5 elite 127.0.0.7", "alive http elite 127.0.0.8", "alive http elite 127.0.0.10", "alive socks5 elite 127.0.0.11",
+                     "alive socks4 transparent 127.0.0.1", "alive http transparent 127.0.0.2 DE", "alive http elite 127.0.0.3 FR", "alive http anonymous 127.0.0.4 AT",
+                     "alive http elite 127.0.0.6", "dead: The answer did not come from the target", "dead: The answer did not come from the target",
+                     "dead: Proxy rejected the credentials" } },
+                 { "static page", page.url(), common, { reached, notJudged + " same", "alive socks5 same", notJudged + " altered", notJudged + " same", "alive socks5 same", "alive socks4 same" } },
+                 { "changing page", changing.url("/"), common.mid(2, 1), { reached + "The target's page changes from fetch to fetch: altered answers are not looked for", notJudged } },
+                 { "target down", QString("http://127.0.0.1:%1/").arg(closedPort()), common.mid(0, 1),
+                   { "unreachable The target does not answer directly: Connection refused", "dead: *" } } }) {
+            for (const QString &form : QStringList { "", " (JSON)" }) {
+                if (!form.isEmpty() && !QString(name).contains("judge"))
+                    continue;
+                pt.setTargetUrl(form.isEmpty() ? url : json.url("/"));
+                const QStringList seen = runThrough(pt, proxies);
+                for (qsizetype i = 0; i < expected.size(); ++i)
+                    QTest::addRow("%s%s: %lld", name, qPrintable(form), i) << (expected.at(i) == "dead: *" && seen.value(i).startsWith("dead: ") ? "dead: *" : seen.value(i))
+                                                                      << expected.at(i);
             }
         }
     }
