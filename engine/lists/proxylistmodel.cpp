@@ -9,6 +9,7 @@
 #include <limits>
 #include <numeric>
 #include <unordered_set>
+#include <utility>
 
 namespace {
 
@@ -70,8 +71,10 @@ ProxyListModel::Kind ProxyListModel::kindOf(const QString &status)
 {
     if (status == aliveStatus)
         return Alive;
-    if (status == deadStatus || status == timeoutStatus)
+    if (status == deadStatus)
         return Dead;
+    if (status == timeoutStatus)
+        return Timeout;
     if (status == dnsFailStatus)
         return DnsFail;
     if (status == testingStatus)
@@ -312,4 +315,45 @@ void ProxyListModel::sortByOutcome()
         moved.append(index(newRowOf.at(old.row())));
     changePersistentIndexList(persistent, moved);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void ProxyListModel::keepUndo()
+{
+    m_olderUndoRows = std::exchange(m_undoRows, m_rows);
+    m_olderCanUndo = std::exchange(m_canUndo, true);
+    if (!m_olderCanUndo)
+        emit canUndoChanged();
+}
+
+void ProxyListModel::dropUndo()
+{
+    m_undoRows = std::exchange(m_olderUndoRows, {});
+    m_canUndo = std::exchange(m_olderCanUndo, false);
+    if (!m_canUndo)
+        emit canUndoChanged();
+}
+
+bool ProxyListModel::undo()
+{
+    if (!m_canUndo)
+        return false;
+    // Rows made afresh from what was kept: nothing of a run that went on since comes back.
+    QList<Entry> rows;
+    rows.reserve(m_undoRows.size());
+    for (const Entry &kept : std::as_const(m_undoRows)) {
+        Entry entry;
+        entry.proxy = kept.proxy;
+        entry.port = kept.port;
+        entry.status = kept.status == testingStatus ? unknownStatus : kept.status;
+        entry.response = kept.response;
+        entry.latency = kept.latency;
+        rows.append(std::move(entry));
+    }
+    m_undoRows.clear();
+    m_olderUndoRows.clear();
+    m_canUndo = m_olderCanUndo = false;
+    emit canUndoChanged();
+    clear();
+    insertEntries(std::move(rows));
+    return true;
 }

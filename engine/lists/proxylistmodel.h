@@ -19,8 +19,11 @@ class ProxyListModel : public QAbstractListModel
     Q_PROPERTY(int count READ count NOTIFY countChanged)
     Q_PROPERTY(int aliveCount READ aliveCount NOTIFY countsChanged)
     Q_PROPERTY(int deadCount READ deadCount NOTIFY countsChanged)
+    Q_PROPERTY(int timeoutCount READ timeoutCount NOTIFY countsChanged)
     Q_PROPERTY(int dnsFailCount READ dnsFailCount NOTIFY countsChanged)
     Q_PROPERTY(int testingCount READ testingCount NOTIFY countsChanged)
+    // Whether undo() has a list to go back to.
+    Q_PROPERTY(bool canUndo READ canUndo NOTIFY canUndoChanged)
 
 public:
     enum Role { HostRole = Qt::UserRole + 1, PortRole, StatusRole, ResponseRole, TypeRole, UserRole, PasswordRole, LatencyRole };
@@ -38,6 +41,8 @@ public:
     int deadCount() const { return m_counts[Dead]; }
     int dnsFailCount() const { return m_counts[DnsFail]; }
     int testingCount() const { return m_counts[Testing]; }
+    int timeoutCount() const { return m_counts[Timeout]; }
+    bool canUndo() const { return m_canUndo; }
     const Entry &entry(int row) const { return m_rows.at(row); }
 
     // The calls of a script list model that the pages make.
@@ -71,17 +76,28 @@ public:
     // Alive (fastest first), timeout, dead, dns_fail, then the rest; stable.
     Q_INVOKABLE void sortByOutcome();
 
+    // One step of undo: keepUndo() before a change of the list keeps the rows
+    // as they are (a copy only once the list changes); dropUndo() when the
+    // change did not happen brings back the step kept before; undo() puts the
+    // kept rows back, a row that was "testing" then as "unknown".
+    Q_INVOKABLE void keepUndo();
+    Q_INVOKABLE void dropUndo();
+    Q_INVOKABLE bool undo();
+
 
 signals:
     void countChanged();
     void countsChanged();
+    void canUndoChanged();
 
 private:
-    enum Kind { Other, Testing, Alive, Dead, DnsFail, KindCount };
+    enum Kind { Other, Testing, Alive, Dead, DnsFail, Timeout, KindCount };
     static Kind kindOf(const QString &status);
     void setStatus(Entry &entry, const QString &status);
     void insertEntries(QList<Entry> entries);
 
     QList<Entry> m_rows;
     int m_counts[KindCount] {};
+    QList<Entry> m_undoRows, m_olderUndoRows;
+    bool m_canUndo { false }, m_olderCanUndo { false };
 };
