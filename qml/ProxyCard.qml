@@ -3,25 +3,34 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Qt5Compat.GraphicalEffects
 
-// One proxy of the grid: its short name, port, type and time, in the colours of
-// its status; hovered, a tooltip with the whole host and the proxy's answer.
+// One proxy of the grid: its host, port, type and time, in the colours of its
+// status; hovered, a tooltip with the whole host and the proxy's answer, or
+// why it failed. The keyboard's current card wears the focus ring, and Enter
+// shows its details (`detailsShown`) even when there is no answer yet.
 Rectangle {
     id: card
 
     // The row of the list model, as a view hands it to its delegate.
     required property var model
-    // The host as the card names it (see the grid page's getShortName).
-    property string shortName
+    property bool current: false      // the keyboard's card
+    property bool detailsShown: false // Enter on the current card
 
     // A list model may lack the newer roles: no time, plain HTTP.
     readonly property int latency: model.status === "alive" && typeof model.latency === "number" ? model.latency : -1
     readonly property string type: typeof model.type === "string" && model.type !== "" ? model.type : "http"
     readonly property string latencyText: latency >= 0 ? latency + " ms" : ""
+    readonly property string address: (String(model.host).indexOf(":") >= 0 ? "[" + model.host + "]" : model.host) + ":" + model.port
+    readonly property string statusText: model.status === "dns_fail" ? "DNS fail" : model.status
+    // The answer of an alive proxy, or why another one failed.
+    readonly property string response: typeof model.response === "string" ? model.response : ""
+    readonly property string details: response !== "" ? response
+                                    : model.status === "unknown" ? "Not tested yet" : model.status === "testing" ? "Testing…" : ""
 
     Accessible.role: Accessible.ListItem
-    Accessible.name: model.host + ":" + model.port + ", " + model.status
-                     + (latencyText ? ", " + latencyText : "")
-    Accessible.description: model.response
+    Accessible.name: address + (type !== "http" ? ", " + type.toUpperCase() : "") + (model.user ? ", " + model.user : "")
+                     + ", " + statusText + (latencyText ? ", " + latencyText : "")
+    // An answer read as words: its markup left out.
+    Accessible.description: response.replace(/<[^>]*>/g, " ").replace(/&nbsp;/g, " ").replace(/\s+/g, " ").trim()
     radius: 10
     border.width: 2
     border.color: model.status === "alive" ? "#4CAF50"
@@ -46,6 +55,8 @@ Rectangle {
         samples: 13
     }
 
+    FocusRing { shown: card.current }
+
     MouseArea {
         id: hoverArea
         anchors.fill: parent
@@ -57,18 +68,16 @@ Rectangle {
         width: card.width - 8
         spacing: 2
 
+        // The whole host, shortened in its middle when it does not fit.
         Text {
-            text: card.shortName
+            text: card.model.host
             textFormat: Text.PlainText
             font.pixelSize: 14
             font.bold: true
             color: card.model.status === "dns_fail" ? "#666666" : "#333333"
-            anchors.horizontalCenter: parent.horizontalCenter
             horizontalAlignment: Text.AlignHCenter
-            wrapMode: Text.WrapAnywhere
             width: parent.width
-            maximumLineCount: 2
-            elide: Text.ElideRight
+            elide: Text.ElideMiddle
         }
 
         Row {
@@ -105,7 +114,7 @@ Rectangle {
 
     Popup {
         id: tooltipPopup
-        visible: hoverArea.containsMouse && card.model.response !== ""
+        visible: hoverArea.containsMouse && card.response !== "" || card.current && card.detailsShown
         x: card.width / 2 - width / 2
         y: card.height + 2
         background: null
@@ -149,7 +158,7 @@ Rectangle {
                 }
 
                 Text {
-                    text: card.model.response
+                    text: card.details
                     textFormat: Text.PlainText
                     color: "#FFFFFF"
                     font.pixelSize: 12

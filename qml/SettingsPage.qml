@@ -16,75 +16,55 @@ Item {
         backClicked()
     }
 
+    // Leaves the page as Back does, the field being edited first finished.
+    function back() {
+        forceActiveFocus()
+        commitChanges()
+    }
+
+    // Whatever is being edited kept, as Back keeps it, but the page stays
+    // (the window is about to close).
+    function finishEditing() {
+        forceActiveFocus()
+        proxyTest.setTargetUrl(targetField.text)
+    }
+
+    // "▶ Test" found no target to test: the field, with why.
+    function askForTarget() {
+        targetField.forceActiveFocus()
+        targetField.selectAll()
+    }
+
+    function fileName(fileUrl) {
+        return decodeURIComponent(String(fileUrl).replace(/^.*[\/\\]/, ""))
+    }
+
     function exportTo(fileUrl) {
-        proxyTest.saveToFile(fileUrl, proxyModel.toJson(true), proxyModel.hasCredentials())
+        var done = proxyTest.saveToFile(fileUrl, proxyModel.toJson(true), proxyModel.hasCredentials())
+        notice.show(done ? "Exported " + edits.plural(proxyModel.count, "proxy", "proxies") + " to " + fileName(fileUrl)
+                         : "Could not write " + fileName(fileUrl))
     }
 
-    // Reads the whole file before touching anything: the list and a running
-    // test are replaced only by a file whose every entry could be read.
+    // Reads the whole file before touching anything: the list is changed only
+    // by a file that reads, and added to or replaced as the user chooses.
     function importFrom(fileUrl) {
-        var jsonString = proxyTest.loadFromFile(fileUrl)
-        if (jsonString === "")
-            return
-        // A proxy list JSON starts with "[", a list of lines with anything else.
-        if (!/^\s*\[/.test(jsonString))
-            return importLines(jsonString, false)
-        try {
-            var entries = ListTools.readList(jsonString)
-            proxyTest.cancelAll()
-            proxyModel.clear()
-            proxyModel.appendEntries(entries)
-        } catch (e) {
-            // A list of lines may start with "[" too: "[::1]:8080".
-            if (e instanceof SyntaxError && ListTools.parse(jsonString).entries.length > 0)
-                return importLines(jsonString, false)
-            console.log("Ошибка парсинга JSON:", e)
-        }
-    }
-
-    // Plain-text proxies, one a line: they replace the list (Import) or follow
-    // it, each proxy the list holds already left out (Paste). Text in which
-    // no line reads changes nothing.
-    function importLines(text, append) {
-        var read = ListTools.parse(text)
-        var entries = append ? proxyModel.newEntries(read.entries) : read.entries
-        showMessage("Imported " + entries.length + " proxies, " + read.skipped + " lines skipped")
-        if (read.entries.length === 0) {
-            console.log("Ни одного прокси в тексте, строк пропущено:", read.skipped)
-            return
-        }
-        if (entries.length === 0)
-            return
-        proxyTest.cancelAll()
-        if (!append)
-            proxyModel.clear()
-        proxyModel.appendEntries(entries)
-    }
-
-    function pasteProxies() {
-        var text = ListTools.clipboardText()
-        if (text !== "")
-            importLines(text, true)
-    }
-
-    function copyWorking() {
-        var lines = proxyModel.workingLines()
-        ListTools.setClipboardText(lines)
-        showMessage("Copied " + (lines.split("\n").length - 1) + " working proxies")
+        var text = proxyTest.loadFromFile(fileUrl)
+        if (text === "")
+            return notice.show("Nothing imported: " + fileName(fileUrl) + " is empty or cannot be read")
+        if (proxyModel.count === 0)
+            return edits.importText(text, false, fileName(fileUrl))
+        importChoice.ask(text, fileName(fileUrl), proxyModel.count)
     }
 
     function exportWorkingTo(fileUrl) {
-        proxyTest.saveToFile(fileUrl, proxyModel.workingLines(), proxyModel.hasCredentials(true))
+        var lines = proxyModel.workingLines()
+        var done = proxyTest.saveToFile(fileUrl, lines, proxyModel.hasCredentials(true))
+        notice.show(done ? "Exported " + edits.plural(lines === "" ? 0 : lines.split("\n").length - 1, "working proxy", "working proxies")
+                           + " to " + fileName(fileUrl) : "Could not write " + fileName(fileUrl))
     }
 
     function isPlain(row) {
         return (!row.type || row.type === "http") && !row.user && !row.password
-    }
-
-    function showMessage(text) {
-        message.text = text
-        message.shown = true
-        messageTimer.restart()
     }
 
     // What the host field shows while it is edited: the whole entry but its
@@ -105,6 +85,9 @@ Item {
     // read leaves the row as it was.
     function setHostText(index, text) {
         var row = proxyModel.get(index)
+        if (text === hostText(row))
+            return
+        proxyModel.keepUndo()
         var entry = { host: text }
         if (text.indexOf("://") >= 0 || text.indexOf("@") >= 0) {
             var line = (text.indexOf("://") < 0 ? (row.type || "http") + "://" : "") + text.trim()
@@ -126,11 +109,34 @@ Item {
         }
     }
 
+    ListEdits {
+        id: edits
+        model: settingsPage.proxyModel
+        onTold: (message) => notice.show(message)
+        // The new rows in view, the first of them in the keyboard's hands.
+        onAdded: (first, count) => {
+            listView.positionViewAtIndex(first, ListView.Contain)
+            listView.currentIndex = first
+            Qt.callLater(function() { var row = listView.itemAtIndex(first); if (row) row.edit() })
+        }
+    }
+
     Shortcut {
         sequences: [StandardKey.Paste]
         enabled: settingsPage.visible
-        onActivated: settingsPage.pasteProxies()
+        onActivated: edits.paste()
     }
+    Shortcut {
+        sequences: [StandardKey.Undo]
+        enabled: settingsPage.visible
+        onActivated: edits.undo()
+    }
+    Shortcut {
+        sequence: "Escape"
+        enabled: settingsPage.visible && !importChoice.opened
+        onActivated: settingsPage.back()
+    }
+    StackView.onActivated: targetField.forceActiveFocus()
 
     ColumnLayout {
         anchors.fill: parent
@@ -142,12 +148,37 @@ Item {
             Layout.fillWidth: true
         }
 
-        Text {
-            text: "Proxy List"
-            font.bold: true
-            font.pixelSize: 16
-            color: "#333333"
+        RowLayout {
+            Layout.fillWidth: true
             Layout.topMargin: 10
+            spacing: 8
+
+            Text {
+                Layout.fillWidth: true
+                text: "Proxy List"
+                font.bold: true
+                font.pixelSize: 16
+                color: "#333333"
+            }
+
+            StyledButton {
+                objectName: "undoButton"
+                text: "Undo"
+                enabled: settingsPage.proxyModel.canUndo
+                font.pixelSize: 13
+                Layout.preferredWidth: implicitWidth
+                Layout.preferredHeight: 28
+                onClicked: edits.undo()
+            }
+
+            StyledButton {
+                objectName: "clearButton"
+                text: "Clear list"
+                font.pixelSize: 13
+                Layout.preferredWidth: implicitWidth
+                Layout.preferredHeight: 28
+                onClicked: edits.clearList()
+            }
         }
 
         ListView {
@@ -161,28 +192,45 @@ Item {
             Accessible.role: Accessible.List
             Accessible.name: "Proxy List"
 
+            // The list is empty: where proxies come from.
+            Text {
+                anchors.centerIn: parent
+                width: parent.width - 20
+                visible: listView.count === 0
+                text: "No proxies yet: Add one, paste a list with Ctrl+V, Import a file or drop one here."
+                wrapMode: Text.Wrap
+                horizontalAlignment: Text.AlignHCenter
+                font.pixelSize: 14
+                color: "#666666"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+                Accessible.ignored: !visible
+            }
+
             delegate: ProxyRow {
                 id: rowEditor
-                width: ListView.view.width
+                x: 4
+                width: ListView.view.width - 8
                 plain: settingsPage.isPlain(rowEditor.model)
                 editText: settingsPage.hostText(rowEditor.model)
                 onHostEdited: (text) => settingsPage.setHostText(rowEditor.index, text)
-                onPortEdited: (text) => settingsPage.proxyModel.setProperty(rowEditor.index, "port", parseInt(text))
-                onRemoveClicked: settingsPage.proxyModel.remove(rowEditor.index)
+                onPortEdited: (text) => {
+                    if (parseInt(text) === rowEditor.port)
+                        return
+                    settingsPage.proxyModel.keepUndo()
+                    settingsPage.proxyModel.setProperty(rowEditor.index, "port", parseInt(text))
+                }
+                onRemoveClicked: edits.remove(rowEditor.index)
             }
         }
 
         ListButtons {
             Layout.fillWidth: true
-            onAddClicked: {
-                proxyTest.cancelAll()
-                settingsPage.proxyModel.append({ host: "127.0.0.1", port: 3128, type: "http", user: "", password: "",
-                                                 status: "unknown", response: "" })
-            }
-            onPasteClicked: settingsPage.pasteProxies()
+            onAddClicked: edits.add()
+            onPasteClicked: edits.paste()
             onImportChosen: (fileUrl) => settingsPage.importFrom(fileUrl)
             onExportChosen: (fileUrl) => settingsPage.exportTo(fileUrl)
-            onCopyWorkingClicked: settingsPage.copyWorking()
+            onCopyWorkingClicked: edits.copyWorking()
             onExportWorkingChosen: (fileUrl) => settingsPage.exportWorkingTo(fileUrl)
         }
 
@@ -195,10 +243,10 @@ Item {
             Layout.topMargin: 10
             background: Rectangle {
                 color: backButton.pressed ? "#1976D2" : "#2196F3"
-                border.color: "#0D47A1"
-                border.width: backButton.visualFocus ? 2 : 0
                 radius: 8
+                FocusRing { shown: backButton.visualFocus }
             }
+            Accessible.onPressAction: clicked()
             Keys.onReturnPressed: clicked()
             Keys.onEnterPressed: clicked()
             contentItem: Text {
@@ -209,49 +257,20 @@ Item {
                 horizontalAlignment: Text.AlignHCenter
                 verticalAlignment: Text.AlignVCenter
             }
-            onClicked: {
-                settingsPage.targetField.focus = false
-                settingsPage.commitChanges()
-            }
+            onClicked: settingsPage.back()
         }
     }
 
     // Goes away by itself, over the list, above the buttons.
-    Rectangle {
-        id: message
+    Notice {
+        id: notice
         objectName: "message"
-        property alias text: messageText.text
-        property bool shown: false
-        anchors.horizontalCenter: parent.horizontalCenter
         anchors.bottom: parent.bottom
         anchors.bottomMargin: 190
-        width: Math.min(messageText.implicitWidth + 24, parent.width - 30)
-        height: messageText.implicitHeight + 16
-        radius: 8
-        color: "#37474F"
-        border.color: "#263238"
-        opacity: shown ? 1 : 0
-        visible: opacity > 0
-        Behavior on opacity { NumberAnimation { duration: 200 } }
-        Accessible.role: Accessible.AlertMessage
-        Accessible.name: text
-        Accessible.ignored: !visible
+    }
 
-        Text {
-            id: messageText
-            textFormat: Text.PlainText
-            anchors.centerIn: parent
-            width: Math.min(implicitWidth, message.parent.width - 54)
-            color: "#FFFFFF"
-            font.pixelSize: 13
-            wrapMode: Text.Wrap
-            horizontalAlignment: Text.AlignHCenter
-        }
-
-        Timer {
-            id: messageTimer
-            interval: 3000
-            onTriggered: message.shown = false
-        }
+    ImportChoice {
+        id: importChoice
+        onChosen: (append) => edits.importText(text, append, source)
     }
 }

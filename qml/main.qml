@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Window
 import Qt.labs.settings
 import Quillfen
 
@@ -8,7 +9,12 @@ ApplicationWindow {
     visible: true
     width: 400
     height: 700
+    // Every control of both pages stays inside.
+    minimumWidth: 400
+    minimumHeight: 600
     title: "Quillfen"
+    // The list is still the sample one a first start makes.
+    property bool sampleList: false
 
     ProxyListModel {
         id: globalProxyModel
@@ -23,11 +29,55 @@ ApplicationWindow {
         property bool savedAvoidCache: true
         property int savedTimeoutMs: 15000
         property string savedExpectedText: ""
+        // Where the window was and how large, when it was last closed.
+        property int savedWindowX: -1
+        property int savedWindowY: -1
+        property int savedWindowWidth: 0
+        property int savedWindowHeight: 0
+    }
+
+    function restoreGeometry() {
+        if (appSettings.savedWindowWidth >= minimumWidth && appSettings.savedWindowHeight >= minimumHeight) {
+            width = Math.min(appSettings.savedWindowWidth, Math.max(minimumWidth, Screen.desktopAvailableWidth))
+            height = Math.min(appSettings.savedWindowHeight, Math.max(minimumHeight, Screen.desktopAvailableHeight))
+        }
+        // Only where some of it can be seen.
+        if (appSettings.savedWindowX >= 0 && appSettings.savedWindowX < Screen.desktopAvailableWidth - 100
+                && appSettings.savedWindowY >= 0 && appSettings.savedWindowY < Screen.desktopAvailableHeight - 100) {
+            x = appSettings.savedWindowX
+            y = appSettings.savedWindowY
+        }
+    }
+
+    // Closing keeps what the settings page holds, as its Back would, and the window's place.
+    onClosing: {
+        var page = stackView.currentItem
+        if (page && page.finishEditing !== undefined) {
+            page.finishEditing()
+            saveModel()
+        }
+        appSettings.savedWindowX = x
+        appSettings.savedWindowY = y
+        appSettings.savedWindowWidth = width
+        appSettings.savedWindowHeight = height
+    }
+
+    // The twenty sample proxies, as generateDefaults() makes them.
+    function isSampleList() {
+        if (globalProxyModel.count !== 20)
+            return false
+        for (var i = 0; i < 20; i++) {
+            var row = globalProxyModel.get(i)
+            if (row.host !== "192.168.1." + (i + 1) || row.port !== 3128 || row.type !== "http" || row.user !== "")
+                return false
+        }
+        return true
     }
 
     function saveModel() {
         if (globalProxyModel.hasCredentials())
             ListTools.keepSettingsPrivate()
+        sampleList = isSampleList()
         appSettings.savedProxies = globalProxyModel.toJson()
         appSettings.savedTargetUrl = proxyTest.targetUrl
         appSettings.savedAvoidCache = proxyTest.avoidCache
@@ -105,7 +155,9 @@ ApplicationWindow {
         id: mainComponent
         ProxyMain {
             proxyModel: globalProxyModel
+            sampleList: window.sampleList
             onSettingsClicked: stackView.push(settingsComponent)
+            onTargetNeeded: stackView.push(settingsComponent).askForTarget()
         }
     }
 
@@ -120,5 +172,9 @@ ApplicationWindow {
         }
     }
 
-    Component.onCompleted: loadModel()
+    Component.onCompleted: {
+        restoreGeometry()
+        loadModel()
+        sampleList = isSampleList()
+    }
 }

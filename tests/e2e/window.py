@@ -108,7 +108,7 @@ class Session:
                 self.program = subprocess.Popen([self.app], env=self.env, cwd=self.work, stdout=log, stderr=log)
             try:
                 self.frame = wait("the window on the accessibility bus", self.find_frame, seconds)
-                return self.find("push button", "▶ Test", seconds)
+                return self.find("push button", "Test", seconds)
             except AssertionError:
                 if attempt == 2 or "could not connect to display" not in open(self.log_path).read()[offset:]:
                     raise
@@ -152,10 +152,13 @@ class Session:
         found = lambda: (self.all(role, name, root) or [None])[0]
         return wait(f"{role} {name!r}" + " to go" * gone, (lambda: not found()) if gone else found, seconds)
 
-    def press(self, button):  # "SetFocus", then Space: Qt 6.4's "Press" action reports success and does nothing
-        node = self.find("push button", button) if isinstance(button, str) else button
+    def press(self, button, keys=False):  # its "Press" action, as a screen reader; keys: focus, then Space
+        node = self.find("push button", button) if isinstance(button, (str, type(len))) else button
         action = node.queryAction()
-        action.doAction([action.getName(i) for i in range(action.nActions)].index("SetFocus"))
+        names = [action.getName(i) for i in range(action.nActions)]
+        if not keys:
+            return action.doAction(names.index("Press"))
+        action.doAction(names.index("SetFocus"))
         wait("focus on " + node.name, lambda: node.getState().contains(self.atspi.STATE_FOCUSED), 10)
         self.xdotool("key", "space")
 
@@ -167,9 +170,9 @@ class Session:
 
     text = staticmethod(lambda node: node.queryText().getText(0, -1))
 
-    def remove_rows(self, left=0):  # on the settings page, one "Remove" at a time
+    def remove_rows(self, left=0):  # on the settings page, one "Remove host:port" at a time
         while (rows := len(self.rows())) > left:
-            self.press("Remove")
+            self.press(lambda n: n.startswith("Remove "))
             wait(f"{rows - 1} rows", lambda: len(self.rows()) == rows - 1)
 
     def type_into(self, node, text):  # replaces a field's text by typing and leaves it with Tab
