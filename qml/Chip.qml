@@ -21,5 +21,6 @@ Rectangle {
         font.pixelSize: 12
         color: "#333333"
         Accessible.name: text
+        Accessible.ignored: !visible
     }
 }

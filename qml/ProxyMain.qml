@@ -103,11 +103,13 @@ Item {
     }
     Shortcut {
         sequences: [StandardKey.Paste]
+        context: Qt.ApplicationShortcut // the one window, whether or not a window manager has made it active
         enabled: mainPage.visible
         onActivated: edits.paste()
     }
     Shortcut {
         sequences: [StandardKey.Undo]
+        context: Qt.ApplicationShortcut
         enabled: mainPage.visible
         onActivated: edits.undo()
     }
@@ -131,26 +133,17 @@ Item {
             highlightFollowsCurrentItem: false
             Accessible.role: Accessible.List
             Accessible.name: "Proxies"
+            Accessible.ignored: !visible
             onCurrentIndexChanged: detailsShown = false
             onActiveFocusChanged: if (!activeFocus) detailsShown = false
             Keys.onReturnPressed: detailsShown = !detailsShown
             Keys.onEnterPressed: detailsShown = !detailsShown
             Keys.onEscapePressed: (event) => { event.accepted = detailsShown; detailsShown = false }
 
-            delegate: Item {
-                id: cell
-                required property var model
-                required property int index
+            delegate: ProxyCard {
                 width: gridView.cellWidth
                 height: gridView.cellHeight
-
-                ProxyCard {
-                    anchors.fill: parent
-                    anchors.margins: 5
-                    model: cell.model
-                    current: gridView.activeFocus && cell.index === gridView.currentIndex
-                    detailsShown: gridView.detailsShown
-                }
+                detailsShown: gridView.detailsShown
             }
 
             // The list is empty: where proxies come from.
@@ -210,6 +203,7 @@ Item {
                 Layout.preferredWidth: 130
                 Layout.preferredHeight: 46
                 Accessible.name: "Test"
+                Accessible.ignored: !visible
                 Accessible.onPressAction: clicked()
                 background: Rectangle {
                     color: testButton.pressed ? "#1976D2" : "#2196F3"
@@ -233,6 +227,7 @@ Item {
                 Layout.preferredWidth: 130
                 Layout.preferredHeight: 46
                 Accessible.name: "Settings"
+                Accessible.ignored: !visible
                 Accessible.onPressAction: clicked()
                 background: Rectangle {
                     color: settingsButton.pressed ? "#E0E0E0" : "#FFFFFF"

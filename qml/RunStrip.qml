@@ -103,6 +103,7 @@ ColumnLayout {
             id: workingOnlyBox
             text: "Working only"
             Accessible.name: text
+            Accessible.ignored: !visible
             Accessible.onPressAction: toggle()
             Accessible.onToggleAction: toggle()
             font.pixelSize: 13

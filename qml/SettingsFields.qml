@@ -39,6 +39,8 @@ ColumnLayout {
         }
         Accessible.name: "Target URL"
         Accessible.description: fields.targetProblem
+        // A text field gives its placeholder as its description once a screen reader looks: the problem again.
+        Accessible.onDescriptionChanged: if (Accessible.description !== fields.targetProblem) Accessible.description = Qt.binding(() => fields.targetProblem)
         onTextChanged: proxyTest.setTargetUrl(text)
         onEditingFinished: proxyTest.setTargetUrl(text)
     }
@@ -137,7 +139,7 @@ ColumnLayout {
             id: timeoutNote
             Layout.fillWidth: true
             text: fields.timeoutInRange ? "1,000–60,000 ms"
-                : "Out of range (1,000–60,000): the time-out stays " + proxyTest.timeoutMs.toLocaleString(Qt.locale("en_US"), "f", 0) + " ms"
+                : "Must be 1,000–60,000; stays " + proxyTest.timeoutMs.toLocaleString(Qt.locale("en_US"), "f", 0) + " ms"
             wrapMode: Text.Wrap
             font.pixelSize: 12
             color: fields.timeoutInRange ? "#757575" : "#C62828"

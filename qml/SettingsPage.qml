@@ -123,19 +123,18 @@ Item {
 
     Shortcut {
         sequences: [StandardKey.Paste]
+        context: Qt.ApplicationShortcut // the one window, whether or not a window manager has made it active
         enabled: settingsPage.visible
         onActivated: edits.paste()
     }
     Shortcut {
         sequences: [StandardKey.Undo]
+        context: Qt.ApplicationShortcut
         enabled: settingsPage.visible
         onActivated: edits.undo()
     }
-    Shortcut {
-        sequence: "Escape"
-        enabled: settingsPage.visible && !importChoice.opened
-        onActivated: settingsPage.back()
-    }
+    // Escape leaves the page as Back does, from wherever the keyboard is on it.
+    Keys.onEscapePressed: back()
     StackView.onActivated: targetField.forceActiveFocus()
 
     ColumnLayout {

@@ -14,7 +14,7 @@ QtObject {
         if (text === "" || text === placeholder)
             return "Testing needs a target URL of your own."
         if (lacksScheme(text))
-            return "No scheme: the URL needs http:// or https://"
+            return "No scheme: add http:// or https://"
         return typeof proxyTest.targetUrlProblem === "function" ? proxyTest.targetUrlProblem(text) : ""
     }
 }

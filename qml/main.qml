@@ -11,7 +11,7 @@ ApplicationWindow {
     height: 700
     // Every control of both pages stays inside.
     minimumWidth: 400
-    minimumHeight: 600
+    minimumHeight: 640
     title: "Quillfen"
     // The list is still the sample one a first start makes.
     property bool sampleList: false
