@@ -6,6 +6,7 @@ import QtQuick.Layouts
 // add them to it, or put them in its place.
 Popup {
     id: choice
+    objectName: "importChoice"
 
     property string text   // what the file holds
     property string source // the file's name
