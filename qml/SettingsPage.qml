@@ -46,14 +46,29 @@ Item {
     }
 
     // Reads the whole file before touching anything: the list is changed only
-    // by a file that reads, and added to or replaced as the user chooses.
-    function importFrom(fileUrl) {
-        var text = proxyTest.loadFromFile(fileUrl)
+    // by a file that reads. Import and a dropped file: a list that holds
+    // proxies already asks whether to add to it or replace it.
+    function openImport(fileUrl) {
+        var text = readFile(fileUrl)
         if (text === "")
-            return notice.show("Nothing imported: " + fileName(fileUrl) + " is empty or cannot be read")
+            return
         if (proxyModel.count === 0)
             return edits.importText(text, false, fileName(fileUrl))
         importChoice.ask(text, fileName(fileUrl), proxyModel.count)
+    }
+
+    // Without asking: in place of the list, or after it (append).
+    function importFrom(fileUrl, append) {
+        var text = readFile(fileUrl)
+        if (text !== "")
+            edits.importText(text, append === true, fileName(fileUrl))
+    }
+
+    function readFile(fileUrl) {
+        var text = proxyTest.loadFromFile(fileUrl)
+        if (text === "")
+            notice.show("Nothing imported: " + fileName(fileUrl) + " is empty or cannot be read")
+        return text
     }
 
     function exportWorkingTo(fileUrl) {
@@ -227,7 +242,7 @@ Item {
             Layout.fillWidth: true
             onAddClicked: edits.add()
             onPasteClicked: edits.paste()
-            onImportChosen: (fileUrl) => settingsPage.importFrom(fileUrl)
+            onImportChosen: (fileUrl) => settingsPage.openImport(fileUrl)
             onExportChosen: (fileUrl) => settingsPage.exportTo(fileUrl)
             onCopyWorkingClicked: edits.copyWorking()
             onExportWorkingChosen: (fileUrl) => settingsPage.exportWorkingTo(fileUrl)

@@ -140,8 +140,8 @@ ApplicationWindow {
         var page = stackView.currentItem
         if (page && page.settingsClicked !== undefined)
             page = stackView.push(settingsComponent)
-        if (page && page.importFrom !== undefined)
-            page.importFrom(url)
+        if (page && page.openImport !== undefined)
+            page.openImport(url)
     }
 
     Component {

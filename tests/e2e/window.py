@@ -153,7 +153,7 @@ class Session:
         return wait(f"{role} {name!r}" + " to go" * gone, (lambda: not found()) if gone else found, seconds)
 
     def press(self, button, keys=False):  # its "Press" action, as a screen reader; keys: focus, then Space
-        node = self.find("push button", button) if isinstance(button, (str, type(len))) else button
+        node = self.find("push button", button) if isinstance(button, str) or callable(button) else button
         action = node.queryAction()
         names = [action.getName(i) for i in range(action.nActions)]
         if not keys:
