@@ -35,7 +35,7 @@ def take(s, out):
     with open(s.conf, "w") as f:
         f.write(store(proxies, target))
     s.start()
-    s.press("▶ Test")
+    s.press("Test")
     window.wait("every outcome", lambda: len(s.cards()) == len(proxies) and not any(
         n.endswith((", testing", ", unknown")) for n in s.cards()), 60)
     s.find(None, lambda n: bool(re.fullmatch(r"Done in \d+\.\d s", n or "")))

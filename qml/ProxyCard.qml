@@ -140,6 +140,8 @@ Item {
                 border.color: "#263238"
                 border.width: 1
                 x: -width / 2
+                Accessible.role: Accessible.ToolTip
+                Accessible.name: cell.details
 
                 ColumnLayout {
                     id: tooltipLayout

@@ -131,7 +131,7 @@ class Session:
         status = self.program.wait(120)
         assert status == 0, f"Quillfen ended with status {status} once its window was closed"
 
-    def all(self, role=None, name=None, root=None):  # showing objects of that role and name (or name test)
+    def all(self, role=None, name=None, root=None, hidden=False):  # showing (or any) objects of that role and name (or name test)
         top = root or self.frame
         top.queryComponent().getExtents(0)  # a busy window raises here rather than look empty
         found, todo = [], [top]
@@ -139,7 +139,7 @@ class Session:
         while todo:
             node = todo.pop(0)
             try:
-                if node != top and not node.getState().contains(self.atspi.STATE_SHOWING):
+                if node != top and not hidden and not node.getState().contains(self.atspi.STATE_SHOWING):
                     continue
                 todo += [k for k in (node.getChildAtIndex(i) for i in range(node.childCount)) if k]
                 if role in (None, node.getRoleName()) and matches(node.name or ""):
@@ -153,14 +153,18 @@ class Session:
         return wait(f"{role} {name!r}" + " to go" * gone, (lambda: not found()) if gone else found, seconds)
 
     def press(self, button, keys=False):  # its "Press" action, as a screen reader; keys: focus, then Space
+        node = self.focus(button) if keys else self.find("push button", button) if isinstance(button, str) or callable(button) else button
+        if not keys:
+            action = node.queryAction()
+            return action.doAction([action.getName(i) for i in range(action.nActions)].index("Press"))
+        self.xdotool("key", "space")
+
+    def focus(self, button):  # the keyboard's focus on a button
         node = self.find("push button", button) if isinstance(button, str) or callable(button) else button
         action = node.queryAction()
-        names = [action.getName(i) for i in range(action.nActions)]
-        if not keys:
-            return action.doAction(names.index("Press"))
-        action.doAction(names.index("SetFocus"))
+        action.doAction([action.getName(i) for i in range(action.nActions)].index("SetFocus"))
         wait("focus on " + node.name, lambda: node.getState().contains(self.atspi.STATE_FOCUSED), 10)
-        self.xdotool("key", "space")
+        return node
 
     def cards(self):  # the grid's, by name: "host:port, status[, N ms]"
         return [n.name for n in self.all("list item")]
