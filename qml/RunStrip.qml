@@ -140,8 +140,6 @@ ColumnLayout {
             }
         }
 
-        Item { Layout.fillWidth: true }
-
         StyledButton {
             text: "Copy working"
             font.pixelSize: 13

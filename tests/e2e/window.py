@@ -30,7 +30,7 @@ def wait(what, check, seconds=30):
 
 
 class Session:
-    def __init__(self, app, store, shots=None, env=None):
+    def __init__(self, app, store, shots=None, env=None, screen="640x800"):
         self.app, self.procs, self.sockets, self.program = app, [], [], None
         self.work = tempfile.mkdtemp(prefix="quillfen-e2e-")
         self.shots = shots or self.work
@@ -47,7 +47,7 @@ class Session:
                         QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", **(env or {}))
         try:  # -displayfd and --print-address: one line once each takes connections
             display = os.environ.get("QUILLFEN_E2E_DISPLAY")  # else the first free one
-            self.display = ":" + self.spawn(["Xvfb", *[display][:bool(display)], "-screen", "0", "640x800x24",
+            self.display = ":" + self.spawn(["Xvfb", *[display][:bool(display)], "-screen", "0", screen + "x24",
                                              "-nolisten", "tcp", "-displayfd", "{fd}"])
             bus = self.spawn(["dbus-daemon", "--session", "--nofork", "--print-address={fd}"])
             for env in (os.environ, self.env):
