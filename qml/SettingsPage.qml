@@ -102,7 +102,6 @@ Item {
         var row = proxyModel.get(index)
         if (text === hostText(row))
             return
-        proxyModel.keepUndo()
         var entry = { host: text }
         if (text.indexOf("://") >= 0 || text.indexOf("@") >= 0) {
             var line = (text.indexOf("://") < 0 ? (row.type || "http") + "://" : "") + text.trim()
@@ -117,6 +116,7 @@ Item {
         }
         var values = { host: entry.host, port: entry.port || row.port, type: entry.type || "http",
                        user: entry.user || "", password: entry.password || "" }
+        proxyModel.keepUndo()
         for (var role in values) {
             var now = row[role] === undefined || row[role] === null ? (role === "type" ? "http" : "") : row[role]
             if (role === "host" || values[role] !== now)
