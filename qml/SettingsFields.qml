@@ -87,6 +87,7 @@ ColumnLayout {
             Accessible.name: avoidCacheCaption.text
             Accessible.onPressAction: toggle()
             Accessible.onToggleAction: toggle()
+            FocusRing { shown: avoidCacheCheckbox.visualFocus; radius: 6 }
             checked: proxyTest.avoidCache
             onCheckedChanged: proxyTest.setAvoidCache(checked)
         }
