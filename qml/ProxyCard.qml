@@ -141,6 +141,7 @@ Item {
                 border.width: 1
                 x: -width / 2
                 Accessible.role: Accessible.ToolTip
+                Accessible.ignored: !visible
                 Accessible.name: cell.details
 
                 ColumnLayout {

@@ -58,6 +58,7 @@ def test(s):
     assert s.find(None, lambda n: re.fullmatch(r"Done in \d+\.\d s", n))
     assert '"GET /test.php?_t=' in open(s.shots + "/helpers.log").read(), "no cache-busting _t on the page asked for"
     inside(s)
+    assert not [n.name for n in s.all(hidden=True) if not n.getState().contains(s.atspi.STATE_SHOWING)], "not shown, yet on the bus"
 
     s.press("Sort")  # the grid by outcome, the list as it was
     window.wait("sorted cards", lambda: [n.split(", ")[1] for n in s.cards()] == ["alive", "alive", "timeout", "dead", "DNS fail"])
