@@ -204,7 +204,7 @@ Item {
                 Layout.preferredHeight: 46
                 Accessible.name: "Test"
                 Accessible.ignored: !visible
-                Accessible.onPressAction: clicked()
+                Accessible.onPressAction: Qt.callLater(clicked)
                 background: Rectangle {
                     color: testButton.pressed ? "#1976D2" : "#2196F3"
                     radius: 10
@@ -228,7 +228,7 @@ Item {
                 Layout.preferredHeight: 46
                 Accessible.name: "Settings"
                 Accessible.ignored: !visible
-                Accessible.onPressAction: clicked()
+                Accessible.onPressAction: Qt.callLater(clicked)
                 background: Rectangle {
                     color: settingsButton.pressed ? "#E0E0E0" : "#FFFFFF"
                     border.color: "#BDBDBD"

@@ -103,7 +103,7 @@ RowLayout {
         Layout.preferredWidth: 40
         Layout.preferredHeight: 40
         Accessible.name: "Remove " + (String(rowEditor.host).indexOf(":") >= 0 ? "[" + rowEditor.host + "]" : rowEditor.host) + ":" + rowEditor.port
-        Accessible.onPressAction: clicked()
+        Accessible.onPressAction: Qt.callLater(clicked)
         background: Rectangle {
             color: removeButton.pressed ? "#FFCDD2" : "#FFEBEE"
             radius: 8

@@ -104,8 +104,8 @@ ColumnLayout {
             text: "Working only"
             Accessible.name: text
             Accessible.ignored: !visible
-            Accessible.onPressAction: toggle()
-            Accessible.onToggleAction: toggle()
+            Accessible.onPressAction: Qt.callLater(toggle)
+            Accessible.onToggleAction: Qt.callLater(toggle)
             font.pixelSize: 13
             padding: 2
             spacing: 6

@@ -85,8 +85,8 @@ ColumnLayout {
             id: avoidCacheCheckbox
             objectName: "avoidCacheCheckbox"
             Accessible.name: avoidCacheCaption.text
-            Accessible.onPressAction: toggle()
-            Accessible.onToggleAction: toggle()
+            Accessible.onPressAction: Qt.callLater(toggle)
+            Accessible.onToggleAction: Qt.callLater(toggle)
             FocusRing { shown: avoidCacheCheckbox.visualFocus; radius: 6 }
             checked: proxyTest.avoidCache
             onCheckedChanged: proxyTest.setAvoidCache(checked)

@@ -150,7 +150,14 @@ Item {
     }
     // Escape leaves the page as Back does, from wherever the keyboard is on it.
     Keys.onEscapePressed: back()
-    StackView.onActivated: targetField.forceActiveFocus()
+    // The first field, once the page is in, unless a click has put the keyboard in one of its controls meanwhile.
+    StackView.onActivated: {
+        var item = Window.activeFocusItem
+        while (item && item !== settingsPage)
+            item = item.parent
+        if (!item || Window.activeFocusItem === settingsPage)
+            targetField.forceActiveFocus()
+    }
 
     ColumnLayout {
         anchors.fill: parent
@@ -260,7 +267,7 @@ Item {
                 radius: 8
                 FocusRing { shown: backButton.visualFocus }
             }
-            Accessible.onPressAction: clicked()
+            Accessible.onPressAction: Qt.callLater(clicked)
             Keys.onReturnPressed: clicked()
             Keys.onEnterPressed: clicked()
             contentItem: Text {

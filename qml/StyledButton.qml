@@ -3,7 +3,9 @@ import QtQuick.Controls
 import QtQuick.Layouts
 
 // A flat white button with a rounded border: what the list's and the strip's
-// buttons look like. A screen reader's "Press" presses it, as Enter and Space do.
+// buttons look like. A screen reader's "Press" presses it, as Enter and Space
+// do, once the reader's call has returned (every button of the window does
+// so): a slow press, such as a file dialog opening, never keeps it waiting.
 Button {
     id: btn
     property string btnColor: "#FFFFFF"
@@ -20,7 +22,7 @@ Button {
     font.bold: true
     Accessible.name: text
     Accessible.ignored: !visible
-    Accessible.onPressAction: clicked()
+    Accessible.onPressAction: Qt.callLater(clicked)
     Keys.onReturnPressed: clicked()
     Keys.onEnterPressed: clicked()
     background: Rectangle {

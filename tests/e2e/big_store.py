@@ -17,7 +17,7 @@ def test(s):
     s.type_into(timeout, "16000")  # a change makes Back write the store again, the list included
     s.press("Back")
     s.find("push button", "Back", SLOW, gone=True)
-    window.wait("the saved time-out", lambda: window.stored(s.conf)["savedTimeoutMs"] == "16000")
+    window.wait("the saved time-out", lambda: window.stored(s.conf)["savedTimeoutMs"] == "16000", SLOW)
     s.close_window()
     assert window.stored(s.conf)["savedProxies"] == seeded, "the stored list changed"
 

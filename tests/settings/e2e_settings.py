@@ -14,7 +14,8 @@ LIST = [{"host": h, "port": int(p)} for h, p in ROWS]
 def test(s):
     s.start()
     s.press("Settings")
-    window.wait("the seeded rows", lambda: s.rows() == SEEDED)
+    window.wait("the seeded rows, the first field focused", lambda: s.rows() == SEEDED
+                and s.find("text", "Target URL").getState().contains(s.atspi.STATE_FOCUSED))
     s.press("Add")
     window.wait("the added row, focused", lambda: s.rows() == ROWS and s.all("text", "Host")[-1].getState().contains(s.atspi.STATE_FOCUSED))
     s.type_into(s.find("text", "Time-out"), "20000")
