@@ -25,7 +25,7 @@ Popup {
     modal: true
     focus: true
     anchors.centerIn: Overlay.overlay
-    width: Math.min(360, parent ? parent.width - 30 : 360)
+    width: Math.min(380, parent ? parent.width - 20 : 380)
     padding: 16
     closePolicy: Popup.CloseOnEscape
     background: Rectangle { radius: 10; color: "#FFFFFF"; border.color: "#BDBDBD" }
@@ -54,16 +54,19 @@ Popup {
             StyledButton {
                 id: addButton
                 text: "Add to list"
+                font.pixelSize: 13
                 Layout.fillWidth: true
                 onClicked: { choice.close(); choice.chosen(true) }
             }
             StyledButton {
                 text: "Replace list"
+                font.pixelSize: 13
                 Layout.fillWidth: true
                 onClicked: { choice.close(); choice.chosen(false) }
             }
             StyledButton {
                 text: "Cancel"
+                font.pixelSize: 13
                 Layout.fillWidth: true
                 onClicked: choice.close()
             }
