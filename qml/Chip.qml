@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Layouts
 
 // One count of the run strip: "Alive: 3", in the colours of the cards it counts.
 Rectangle {
@@ -8,8 +7,7 @@ Rectangle {
     property color fill
     property color edge
 
-    Layout.fillWidth: true
-    Layout.preferredWidth: chipText.implicitWidth + 14
+    implicitWidth: chipText.implicitWidth + 14
     implicitHeight: 24
     radius: 12
     color: fill
@@ -23,5 +21,6 @@ Rectangle {
         font.pixelSize: 12
         color: "#333333"
         Accessible.name: text
+        Accessible.ignored: !visible
     }
 }

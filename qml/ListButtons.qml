@@ -6,6 +6,7 @@ import QtQuick.Dialogs
 // The buttons under the list editor: Add, Paste, Import and Export, then the
 // working proxies' Copy and Export, with the file dialogs they open. They tell
 // what was asked for by signals; the files come as the dialogs' URLs.
+// (Clear list and Undo sit above the list, beside its heading.)
 ColumnLayout {
     id: buttons
 
@@ -18,40 +19,12 @@ ColumnLayout {
 
     spacing: 15
 
-    component StyledButton: Button {
-        id: btn
-        property string btnColor: "#FFFFFF"
-        property string btnPressedColor: "#E0E0E0"
-        property string txtColor: "#333333"
-        property int borderWidth: 1
-
-        Layout.preferredHeight: 40
-        Layout.preferredWidth: 1 // a row of them shares its width evenly
-        padding: 0
-        background: Rectangle {
-            color: btn.pressed ? btn.btnPressedColor : btn.btnColor
-            border.color: btn.visualFocus ? "#2196F3" : "#BDBDBD"
-            border.width: btn.visualFocus ? 2 : btn.borderWidth
-            radius: 8
-        }
-        contentItem: Text {
-            text: btn.text
-            color: btn.txtColor
-            font.pixelSize: 14
-            font.bold: true
-            horizontalAlignment: Text.AlignHCenter
-            verticalAlignment: Text.AlignVCenter
-            elide: Text.ElideRight
-        }
-        Keys.onReturnPressed: clicked()
-        Keys.onEnterPressed: clicked()
-    }
-
     FileDialog {
         id: saveWorkingDialog
         objectName: "saveWorkingDialog"
         title: "Экспорт рабочих прокси"
         fileMode: FileDialog.SaveFile
+        acceptLabel: "Save"
         nameFilters: ["Text files (*.txt)", "All files (*)"]
         defaultSuffix: "txt"
         onAccepted: buttons.exportWorkingChosen(selectedFile)
@@ -62,6 +35,7 @@ ColumnLayout {
         objectName: "saveDialog"
         title: "Экспорт списка прокси"
         fileMode: FileDialog.SaveFile
+        acceptLabel: "Save"
         nameFilters: ["JSON files (*.json)", "All files (*)"]
         defaultSuffix: "json"
         onAccepted: buttons.exportChosen(selectedFile)
@@ -72,7 +46,7 @@ ColumnLayout {
         objectName: "loadDialog"
         title: "Импорт списка прокси"
         fileMode: FileDialog.OpenFile
-        nameFilters: ["JSON files (*.json)", "Text files (*.txt)", "All files (*)"]
+        nameFilters: ["Proxy lists (*.txt *.json)", "All files (*)"]
         onAccepted: buttons.importChosen(selectedFile)
     }
 

@@ -7,14 +7,19 @@ Item {
     id: mainPage
 
     property var proxyModel
+    // The list holds the sample proxies the program starts with.
+    property bool sampleList: false
     readonly property int columns: Math.max(2, Math.floor(width / 160))
 
     signal settingsClicked()
+    // "▶ Test" was pressed while the target URL cannot be tested.
+    signal targetNeeded()
 
     // The outcomes of the current run, which the list counts per result.
     readonly property QtObject counts: QtObject {
         readonly property int alive: mainPage.proxyModel ? mainPage.proxyModel.aliveCount : 0
-        readonly property int dead: mainPage.proxyModel ? mainPage.proxyModel.deadCount : 0 // dead and timeout
+        readonly property int dead: mainPage.proxyModel ? mainPage.proxyModel.deadCount : 0
+        readonly property int timeout: mainPage.proxyModel ? mainPage.proxyModel.timeoutCount : 0
         readonly property int dnsFail: mainPage.proxyModel ? mainPage.proxyModel.dnsFailCount : 0
         readonly property int testing: mainPage.proxyModel ? mainPage.proxyModel.testingCount : 0
     }
@@ -22,9 +27,9 @@ Item {
     readonly property bool running: counts.testing > 0 && proxyTest.running
     // What the strip shows: the counts as they are, but during a run at most
     // ten times a second, since every change of the strip costs a frame.
-    property var shown: ({ alive: 0, dead: 0, dnsFail: 0, testing: 0 })
+    property var shown: ({ alive: 0, dead: 0, timeout: 0, dnsFail: 0, testing: 0 })
     function showCounts() {
-        shown = { alive: counts.alive, dead: counts.dead, dnsFail: counts.dnsFail, testing: counts.testing }
+        shown = { alive: counts.alive, dead: counts.dead, timeout: counts.timeout, dnsFail: counts.dnsFail, testing: counts.testing }
     }
     Connections {
         target: mainPage.proxyModel
@@ -43,6 +48,8 @@ Item {
     property int runTotal: 0
     property double runStartedAt: -1 // ms since the epoch; -1 once the run has ended or was stopped
     property double runMs: -1        // how long the last finished run took
+    property int stoppedUntested: -1 // the rows a Stop left untested; -1: no stop to tell
+    property bool sorted: false      // the grid by outcome, the list in its own order
 
     onRunningChanged: {
         // A run that ended with rows still "testing" was cancelled: it has no duration.
@@ -56,8 +63,23 @@ Item {
     // Stop: the backend falls silent, and the rows it had not finished are untested again.
     function stopTesting() {
         runStartedAt = -1
+        stoppedUntested = counts.testing
         proxyTest.cancelAll()
         proxyModel.stopTesting()
+    }
+
+    function test() {
+        if (TargetCheck.problem(proxyTest.targetUrl) !== "")
+            return targetNeeded()
+        proxyTest.cancelAll()
+        // Every row back to "unknown" with no response, then
+        // proxyTest's run of the list in row order.
+        proxyTest.testRows(proxyModel)
+        runTotal = proxyModel.count
+        runStartedAt = Date.now()
+        runMs = -1
+        stoppedUntested = -1
+        sorted = false
     }
 
     // Enter presses the focused control, as Space does.
@@ -73,16 +95,23 @@ Item {
     Keys.onReturnPressed: (event) => pressFocused(event)
     Keys.onEnterPressed: (event) => pressFocused(event)
 
-    // IPv4 addresses (and any name starting with a digit) stay whole; names keep their first label.
-    function getShortName(host) {
-        if (!host)
-            return ""
-        var text = String(host)
-        var first = text.charAt(0)
-        if (first >= "0" && first <= "9")
-            return text
-        var dot = text.indexOf(".")
-        return dot < 0 ? text : text.substring(0, dot)
+    ListEdits {
+        id: edits
+        model: mainPage.proxyModel
+        onTold: (message) => notice.show(message)
+        onAdded: (first, count) => gridView.positionViewAtIndex(mainPage.sorted || strip.workingOnly ? 0 : first, GridView.Beginning)
+    }
+    Shortcut {
+        sequences: [StandardKey.Paste]
+        context: Qt.ApplicationShortcut // the one window, whether or not a window manager has made it active
+        enabled: mainPage.visible
+        onActivated: edits.paste()
+    }
+    Shortcut {
+        sequences: [StandardKey.Undo]
+        context: Qt.ApplicationShortcut
+        enabled: mainPage.visible
+        onActivated: edits.undo()
     }
 
     ColumnLayout {
@@ -92,28 +121,58 @@ Item {
 
         GridView {
             id: gridView
+            property bool detailsShown: false
             Layout.fillWidth: true
             Layout.fillHeight: true
             cellWidth: width / mainPage.columns
             cellHeight: 80
             clip: true
-            model: strip.workingOnly ? workingModel : mainPage.proxyModel
+            model: strip.workingOnly || mainPage.sorted ? viewModel : mainPage.proxyModel
+            activeFocusOnTab: true
+            keyNavigationWraps: false
+            highlightFollowsCurrentItem: false
             Accessible.role: Accessible.List
             Accessible.name: "Proxies"
+            Accessible.ignored: !visible
+            onCurrentIndexChanged: detailsShown = false
+            onActiveFocusChanged: if (!activeFocus) detailsShown = false
+            Keys.onReturnPressed: detailsShown = !detailsShown
+            Keys.onEnterPressed: detailsShown = !detailsShown
+            Keys.onEscapePressed: (event) => { event.accepted = detailsShown; detailsShown = false }
 
-            delegate: Item {
-                id: cell
-                required property var model
+            delegate: ProxyCard {
                 width: gridView.cellWidth
                 height: gridView.cellHeight
-
-                ProxyCard {
-                    anchors.fill: parent
-                    anchors.margins: 5
-                    model: cell.model
-                    shortName: mainPage.getShortName(cell.model.host)
-                }
+                detailsShown: gridView.detailsShown
             }
+
+            // The list is empty: where proxies come from.
+            Text {
+                anchors.centerIn: parent
+                width: parent.width - 40
+                visible: gridView.count === 0 && !strip.workingOnly
+                text: "No proxies yet. Add them in Settings, paste a list with Ctrl+V, or drop a list file here."
+                wrapMode: Text.Wrap
+                horizontalAlignment: Text.AlignHCenter
+                font.pixelSize: 14
+                color: "#666666"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+                Accessible.ignored: !visible
+            }
+        }
+
+        // The sample list of a first start, said as such.
+        Text {
+            Layout.fillWidth: true
+            visible: mainPage.sampleList
+            text: "Sample proxies: replace them with your own in Settings"
+            wrapMode: Text.Wrap
+            font.pixelSize: 13
+            color: "#5D4037"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+            Accessible.ignored: !visible
         }
 
         // The run at a glance.
@@ -124,8 +183,11 @@ Item {
             running: mainPage.running
             runTotal: mainPage.runTotal
             runMs: mainPage.runMs
+            stoppedUntested: mainPage.stoppedUntested
+            sorted: mainPage.sorted
             onStopClicked: mainPage.stopTesting()
-            onSortClicked: mainPage.proxyModel.sortByOutcome()
+            onSortClicked: mainPage.sorted = !mainPage.sorted
+            onCopyWorkingClicked: edits.copyWorking()
         }
 
         RowLayout {
@@ -140,11 +202,13 @@ Item {
                 font.pixelSize: 16
                 Layout.preferredWidth: 130
                 Layout.preferredHeight: 46
+                Accessible.name: "Test"
+                Accessible.ignored: !visible
+                Accessible.onPressAction: Qt.callLater(clicked)
                 background: Rectangle {
                     color: testButton.pressed ? "#1976D2" : "#2196F3"
                     radius: 10
-                    border.color: "#0D47A1"
-                    border.width: testButton.visualFocus ? 2 : 0
+                    FocusRing { shown: testButton.visualFocus }
                 }
                 contentItem: Text {
                     text: testButton.text
@@ -153,15 +217,7 @@ Item {
                     horizontalAlignment: Text.AlignHCenter
                     verticalAlignment: Text.AlignVCenter
                 }
-                onClicked: {
-                    proxyTest.cancelAll()
-                    // Every row back to "unknown" with no response, then
-                    // proxyTest's run of the list in row order.
-                    proxyTest.testRows(mainPage.proxyModel)
-                    mainPage.runTotal = mainPage.proxyModel.count
-                    mainPage.runStartedAt = Date.now()
-                    mainPage.runMs = -1
-                }
+                onClicked: mainPage.test()
             }
 
             Button {
@@ -170,11 +226,15 @@ Item {
                 font.pixelSize: 16
                 Layout.preferredWidth: 130
                 Layout.preferredHeight: 46
+                Accessible.name: "Settings"
+                Accessible.ignored: !visible
+                Accessible.onPressAction: Qt.callLater(clicked)
                 background: Rectangle {
                     color: settingsButton.pressed ? "#E0E0E0" : "#FFFFFF"
-                    border.color: settingsButton.visualFocus ? "#2196F3" : "#BDBDBD"
-                    border.width: settingsButton.visualFocus ? 2 : 1
+                    border.color: "#BDBDBD"
+                    border.width: 1
                     radius: 10
+                    FocusRing { shown: settingsButton.visualFocus }
                 }
                 contentItem: Text {
                     text: settingsButton.text
@@ -188,11 +248,18 @@ Item {
         }
     }
 
+    Notice {
+        id: notice
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: strip.height + 90
+    }
+
     Connections {
         target: proxyTest
-        // A result for a row that no longer exists is ignored.
+        // A result for a row that no longer exists is ignored. A row that did
+        // not come alive keeps why ("Connection refused", "Timeout").
         function onProxyResult(index, alive, info, errorMsg, status) {
-            mainPage.proxyModel.applyResult(index, status, info)
+            mainPage.proxyModel.applyResult(index, status, status === "alive" ? info : status === "testing" ? "" : errorMsg)
         }
         // Comes just before the "alive" result of the same row.
         function onProxyLatency(index, milliseconds) {
@@ -200,10 +267,12 @@ Item {
         }
     }
 
-    // Filled only while it is shown.
+    // The grid's rows when it shows the working ones only or by outcome;
+    // filled only then.
     StatusFilterModel {
-        id: workingModel
-        sourceModel: strip.workingOnly ? mainPage.proxyModel : null
-        status: "alive"
+        id: viewModel
+        sourceModel: strip.workingOnly || mainPage.sorted ? mainPage.proxyModel : null
+        status: strip.workingOnly ? "alive" : ""
+        byOutcome: mainPage.sorted
     }
 }

@@ -20,6 +20,9 @@ RowLayout {
     signal portEdited(string text)
     signal removeClicked()
 
+    // Gives the keyboard to the host field: a new row is edited at once.
+    function edit() { hostField.forceActiveFocus(Qt.TabFocusReason) }
+
     spacing: 10
 
     TextField {
@@ -99,12 +102,12 @@ RowLayout {
         objectName: "removeButton"
         Layout.preferredWidth: 40
         Layout.preferredHeight: 40
-        Accessible.name: "Remove"
+        Accessible.name: "Remove " + (String(rowEditor.host).indexOf(":") >= 0 ? "[" + rowEditor.host + "]" : rowEditor.host) + ":" + rowEditor.port
+        Accessible.onPressAction: Qt.callLater(clicked)
         background: Rectangle {
             color: removeButton.pressed ? "#FFCDD2" : "#FFEBEE"
-            border.color: "#D32F2F"
-            border.width: removeButton.visualFocus ? 2 : 0
             radius: 8
+            FocusRing { shown: removeButton.visualFocus }
         }
         Keys.onReturnPressed: clicked()
         Keys.onEnterPressed: clicked()
@@ -115,6 +118,7 @@ RowLayout {
             font.bold: true
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
+            Accessible.ignored: true
         }
         onClicked: rowEditor.removeClicked()
     }

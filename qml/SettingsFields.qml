@@ -4,9 +4,14 @@ import QtQuick.Layouts
 
 // What a run asks for and of whom: the target URL, whether to get past
 // caches, the time-out, and the text an answer must hold. Each field writes
-// to proxyTest as it changes.
+// to proxyTest as it changes; a target URL that cannot be tested and a
+// time-out out of range are marked and said why.
 ColumnLayout {
+    id: fields
     property alias targetField: targetField
+    readonly property string targetProblem: TargetCheck.problem(targetField.text)
+    readonly property int timeoutTyped: /^\d+$/.test(timeoutField.text) ? parseInt(timeoutField.text) : -1
+    readonly property bool timeoutInRange: timeoutTyped >= 1000 && timeoutTyped <= 60000
 
     spacing: 15
 
@@ -22,18 +27,54 @@ ColumnLayout {
         objectName: "targetField"
         Layout.fillWidth: true
         text: proxyTest.targetUrl
-        placeholderText: "https://quillfen.example.net/test.php"
+        placeholderText: TargetCheck.placeholder
         font.pixelSize: 14
         padding: 10
+        readonly property bool marked: fields.targetProblem !== "" && text !== "" && text !== TargetCheck.placeholder
         background: Rectangle {
             color: "white"
-            border.color: targetField.activeFocus ? "#2196F3" : "#BDBDBD"
-            border.width: targetField.activeFocus ? 2 : 1
+            border.color: targetField.marked ? "#D32F2F" : targetField.activeFocus ? "#2196F3" : "#BDBDBD"
+            border.width: targetField.activeFocus || targetField.marked ? 2 : 1
             radius: 8
         }
         Accessible.name: "Target URL"
+        Accessible.description: fields.targetProblem
+        // A text field gives its placeholder as its description once a screen reader looks: the problem again.
+        Accessible.onDescriptionChanged: if (Accessible.description !== fields.targetProblem) Accessible.description = Qt.binding(() => fields.targetProblem)
         onTextChanged: proxyTest.setTargetUrl(text)
         onEditingFinished: proxyTest.setTargetUrl(text)
+    }
+
+    // Why the target URL cannot be tested, with the fix when there is one.
+    RowLayout {
+        Layout.fillWidth: true
+        Layout.topMargin: -8
+        visible: fields.targetProblem !== ""
+        spacing: 8
+
+        Text {
+            Layout.fillWidth: true
+            text: fields.targetProblem
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+            font.pixelSize: 13
+            color: targetField.marked ? "#C62828" : "#5D4037"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+            Accessible.ignored: !parent.visible
+        }
+
+        StyledButton {
+            text: "Add http://"
+            visible: TargetCheck.lacksScheme(targetField.text)
+            font.pixelSize: 13
+            Layout.preferredWidth: implicitWidth
+            Layout.preferredHeight: 28
+            onClicked: {
+                targetField.text = "http://" + targetField.text
+                targetField.forceActiveFocus()
+            }
+        }
     }
 
     RowLayout {
@@ -44,6 +85,9 @@ ColumnLayout {
             id: avoidCacheCheckbox
             objectName: "avoidCacheCheckbox"
             Accessible.name: avoidCacheCaption.text
+            Accessible.onPressAction: Qt.callLater(toggle)
+            Accessible.onToggleAction: Qt.callLater(toggle)
+            FocusRing { shown: avoidCacheCheckbox.visualFocus; radius: 6 }
             checked: proxyTest.avoidCache
             onCheckedChanged: proxyTest.setAvoidCache(checked)
         }
@@ -76,19 +120,32 @@ ColumnLayout {
             text: proxyTest.timeoutMs.toString()
             font.pixelSize: 14
             padding: 6
-            validator: IntValidator { bottom: 1000; top: 60000 }
+            // Any number can be typed; only one in range is kept.
+            validator: RegularExpressionValidator { regularExpression: /\d{0,6}/ }
             Accessible.name: "Time-out"
+            Accessible.description: timeoutNote.text
             background: Rectangle {
                 color: "white"
-                border.color: timeoutField.activeFocus ? "#2196F3" : "#BDBDBD"
-                border.width: timeoutField.activeFocus ? 2 : 1
+                border.color: !fields.timeoutInRange ? "#D32F2F" : timeoutField.activeFocus ? "#2196F3" : "#BDBDBD"
+                border.width: timeoutField.activeFocus || !fields.timeoutInRange ? 2 : 1
                 radius: 8
             }
             onEditingFinished: {
-                var ms = parseInt(text)
-                if (ms >= 1000)
-                    proxyTest.setTimeoutMs(ms)
+                if (fields.timeoutInRange)
+                    proxyTest.setTimeoutMs(fields.timeoutTyped)
             }
+        }
+
+        Text {
+            id: timeoutNote
+            Layout.fillWidth: true
+            text: fields.timeoutInRange ? "1,000–60,000 ms"
+                : "Must be 1,000–60,000; stays " + proxyTest.timeoutMs.toLocaleString(Qt.locale("en_US"), "f", 0) + " ms"
+            wrapMode: Text.Wrap
+            font.pixelSize: 12
+            color: fields.timeoutInRange ? "#757575" : "#C62828"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
     }
 

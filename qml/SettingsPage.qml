@@ -16,60 +16,70 @@ Item {
         backClicked()
     }
 
+    // Leaves the page as Back does, the field being edited first finished.
+    function back() {
+        forceActiveFocus()
+        commitChanges()
+    }
+
+    // Whatever is being edited kept, as Back keeps it, but the page stays
+    // (the window is about to close).
+    function finishEditing() {
+        forceActiveFocus()
+        proxyTest.setTargetUrl(targetField.text)
+    }
+
+    // "▶ Test" found no target to test: the field, with why.
+    function askForTarget() {
+        targetField.forceActiveFocus()
+        targetField.selectAll()
+    }
+
+    function fileName(fileUrl) {
+        return decodeURIComponent(String(fileUrl).replace(/^.*[\/\\]/, ""))
+    }
+
     function exportTo(fileUrl) {
-        proxyTest.saveToFile(fileUrl, proxyModel.toJson(true), proxyModel.hasCredentials())
+        var done = proxyTest.saveToFile(fileUrl, proxyModel.toJson(true), proxyModel.hasCredentials())
+        notice.show(done ? "Exported " + edits.plural(proxyModel.count, "proxy", "proxies") + " to " + fileName(fileUrl)
+                         : "Could not write " + fileName(fileUrl))
     }
 
-    // Reads the whole file before touching anything: the list and a running
-    // test are replaced only by a file that reads.
-    function importFrom(fileUrl) {
-        var text = proxyTest.loadFromFile(fileUrl)
-        if (text !== "")
-            importLines(text, false)
-    }
-
-    // A proxy list JSON, or plain-text proxies one a line: they replace the
-    // list (Import) or follow it, each proxy the list holds already left out
-    // (Paste). Text that does not read changes nothing.
-    function importLines(text, append) {
-        var read = proxyModel.importText(text, append)
-        if (read.json && read.error !== "") {
-            console.log("Ошибка парсинга JSON:", read.error)
-            showMessage("Nothing imported: " + read.error)
+    // Reads the whole file before touching anything: the list is changed only
+    // by a file that reads. Import and a dropped file: a list that holds
+    // proxies already asks whether to add to it or replace it.
+    function openImport(fileUrl) {
+        var text = readFile(fileUrl)
+        if (text === "")
             return
-        }
-        if (!read.json)
-            showMessage("Imported " + read.imported + " proxies, " + read.skipped + " lines skipped")
-        if (read.error !== "")
-            console.log("Ни одного прокси в тексте, строк пропущено:", read.skipped)
-        if (read.changed)
-            proxyTest.cancelAll()
+        if (proxyModel.count === 0)
+            return edits.importText(text, false, fileName(fileUrl))
+        importChoice.ask(text, fileName(fileUrl), proxyModel.count)
     }
 
-    function pasteProxies() {
-        var text = ListTools.clipboardText()
+    // Without asking: in place of the list, or after it (append).
+    function importFrom(fileUrl, append) {
+        var text = readFile(fileUrl)
         if (text !== "")
-            importLines(text, true)
+            edits.importText(text, append === true, fileName(fileUrl))
     }
 
-    function copyWorking() {
-        var lines = proxyModel.workingLines()
-        ListTools.setClipboardText(lines, proxyModel.hasCredentials(true))
-        showMessage("Copied " + (lines.split("\n").length - 1) + " working proxies")
+    function readFile(fileUrl) {
+        var text = proxyTest.loadFromFile(fileUrl)
+        if (text === "")
+            notice.show("Nothing imported: " + fileName(fileUrl) + " is empty or cannot be read")
+        return text
     }
 
     function exportWorkingTo(fileUrl) {
-        proxyTest.saveToFile(fileUrl, proxyModel.workingLines(), proxyModel.hasCredentials(true))
+        var lines = proxyModel.workingLines()
+        var done = proxyTest.saveToFile(fileUrl, lines, proxyModel.hasCredentials(true))
+        notice.show(done ? "Exported " + edits.plural(lines === "" ? 0 : lines.split("\n").length - 1, "working proxy", "working proxies")
+                           + " to " + fileName(fileUrl) : "Could not write " + fileName(fileUrl))
     }
 
     function isPlain(row) {
         return (!row.type || row.type === "http") && !row.user && !row.password
-    }
-
-    function showMessage(text) {
-        message.text = text
-        message.shown = true
-        messageTimer.restart()
     }
 
     // What the host field shows while it is edited: the whole entry but its
@@ -90,6 +100,8 @@ Item {
     // read leaves the row as it was.
     function setHostText(index, text) {
         var row = proxyModel.get(index)
+        if (text === hostText(row))
+            return
         var entry = { host: text }
         if (text.indexOf("://") >= 0 || text.indexOf("@") >= 0) {
             var line = (text.indexOf("://") < 0 ? (row.type || "http") + "://" : "") + text.trim()
@@ -104,6 +116,7 @@ Item {
         }
         var values = { host: entry.host, port: entry.port || row.port, type: entry.type || "http",
                        user: entry.user || "", password: entry.password || "" }
+        proxyModel.keepUndo()
         for (var role in values) {
             var now = row[role] === undefined || row[role] === null ? (role === "type" ? "http" : "") : row[role]
             if (role === "host" || values[role] !== now)
@@ -111,10 +124,39 @@ Item {
         }
     }
 
+    ListEdits {
+        id: edits
+        model: settingsPage.proxyModel
+        onTold: (message) => notice.show(message)
+        // The new rows in view, the first of them in the keyboard's hands.
+        onAdded: (first, count) => {
+            listView.positionViewAtIndex(first, ListView.Contain)
+            listView.currentIndex = first
+            Qt.callLater(function() { var row = listView.itemAtIndex(first); if (row) row.edit() })
+        }
+    }
+
     Shortcut {
         sequences: [StandardKey.Paste]
+        context: Qt.ApplicationShortcut // the one window, whether or not a window manager has made it active
         enabled: settingsPage.visible
-        onActivated: settingsPage.pasteProxies()
+        onActivated: edits.paste()
+    }
+    Shortcut {
+        sequences: [StandardKey.Undo]
+        context: Qt.ApplicationShortcut
+        enabled: settingsPage.visible
+        onActivated: edits.undo()
+    }
+    // Escape leaves the page as Back does, from wherever the keyboard is on it.
+    Keys.onEscapePressed: back()
+    // The first field, once the page is in, unless a click has put the keyboard in one of its controls meanwhile.
+    StackView.onActivated: {
+        var item = Window.activeFocusItem
+        while (item && item !== settingsPage)
+            item = item.parent
+        if (!item || Window.activeFocusItem === settingsPage)
+            targetField.forceActiveFocus()
     }
 
     ColumnLayout {
@@ -127,12 +169,37 @@ Item {
             Layout.fillWidth: true
         }
 
-        Text {
-            text: "Proxy List"
-            font.bold: true
-            font.pixelSize: 16
-            color: "#333333"
+        RowLayout {
+            Layout.fillWidth: true
             Layout.topMargin: 10
+            spacing: 8
+
+            Text {
+                Layout.fillWidth: true
+                text: "Proxy List"
+                font.bold: true
+                font.pixelSize: 16
+                color: "#333333"
+            }
+
+            StyledButton {
+                objectName: "undoButton"
+                text: "Undo"
+                enabled: settingsPage.proxyModel.canUndo
+                font.pixelSize: 13
+                Layout.preferredWidth: implicitWidth
+                Layout.preferredHeight: 28
+                onClicked: edits.undo()
+            }
+
+            StyledButton {
+                objectName: "clearButton"
+                text: "Clear list"
+                font.pixelSize: 13
+                Layout.preferredWidth: implicitWidth
+                Layout.preferredHeight: 28
+                onClicked: edits.clearList()
+            }
         }
 
         ListView {
@@ -146,28 +213,45 @@ Item {
             Accessible.role: Accessible.List
             Accessible.name: "Proxy List"
 
+            // The list is empty: where proxies come from.
+            Text {
+                anchors.centerIn: parent
+                width: parent.width - 20
+                visible: listView.count === 0
+                text: "No proxies yet: Add one, paste a list with Ctrl+V, Import a file or drop one here."
+                wrapMode: Text.Wrap
+                horizontalAlignment: Text.AlignHCenter
+                font.pixelSize: 14
+                color: "#666666"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+                Accessible.ignored: !visible
+            }
+
             delegate: ProxyRow {
                 id: rowEditor
-                width: ListView.view.width
+                x: 4
+                width: ListView.view.width - 8
                 plain: settingsPage.isPlain(rowEditor.model)
                 editText: settingsPage.hostText(rowEditor.model)
                 onHostEdited: (text) => settingsPage.setHostText(rowEditor.index, text)
-                onPortEdited: (text) => settingsPage.proxyModel.setProperty(rowEditor.index, "port", parseInt(text))
-                onRemoveClicked: settingsPage.proxyModel.remove(rowEditor.index)
+                onPortEdited: (text) => {
+                    if (parseInt(text) === rowEditor.port)
+                        return
+                    settingsPage.proxyModel.keepUndo()
+                    settingsPage.proxyModel.setProperty(rowEditor.index, "port", parseInt(text))
+                }
+                onRemoveClicked: edits.remove(rowEditor.index)
             }
         }
 
         ListButtons {
             Layout.fillWidth: true
-            onAddClicked: {
-                proxyTest.cancelAll()
-                settingsPage.proxyModel.append({ host: "127.0.0.1", port: 3128, type: "http", user: "", password: "",
-                                                 status: "unknown", response: "" })
-            }
-            onPasteClicked: settingsPage.pasteProxies()
-            onImportChosen: (fileUrl) => settingsPage.importFrom(fileUrl)
+            onAddClicked: edits.add()
+            onPasteClicked: edits.paste()
+            onImportChosen: (fileUrl) => settingsPage.openImport(fileUrl)
             onExportChosen: (fileUrl) => settingsPage.exportTo(fileUrl)
-            onCopyWorkingClicked: settingsPage.copyWorking()
+            onCopyWorkingClicked: edits.copyWorking()
             onExportWorkingChosen: (fileUrl) => settingsPage.exportWorkingTo(fileUrl)
         }
 
@@ -180,10 +264,10 @@ Item {
             Layout.topMargin: 10
             background: Rectangle {
                 color: backButton.pressed ? "#1976D2" : "#2196F3"
-                border.color: "#0D47A1"
-                border.width: backButton.visualFocus ? 2 : 0
                 radius: 8
+                FocusRing { shown: backButton.visualFocus }
             }
+            Accessible.onPressAction: Qt.callLater(clicked)
             Keys.onReturnPressed: clicked()
             Keys.onEnterPressed: clicked()
             contentItem: Text {
@@ -194,49 +278,20 @@ Item {
                 horizontalAlignment: Text.AlignHCenter
                 verticalAlignment: Text.AlignVCenter
             }
-            onClicked: {
-                settingsPage.targetField.focus = false
-                settingsPage.commitChanges()
-            }
+            onClicked: settingsPage.back()
         }
     }
 
     // Goes away by itself, over the list, above the buttons.
-    Rectangle {
-        id: message
+    Notice {
+        id: notice
         objectName: "message"
-        property alias text: messageText.text
-        property bool shown: false
-        anchors.horizontalCenter: parent.horizontalCenter
         anchors.bottom: parent.bottom
         anchors.bottomMargin: 190
-        width: Math.min(messageText.implicitWidth + 24, parent.width - 30)
-        height: messageText.implicitHeight + 16
-        radius: 8
-        color: "#37474F"
-        border.color: "#263238"
-        opacity: shown ? 1 : 0
-        visible: opacity > 0
-        Behavior on opacity { NumberAnimation { duration: 200 } }
-        Accessible.role: Accessible.AlertMessage
-        Accessible.name: text
-        Accessible.ignored: !visible
+    }
 
-        Text {
-            id: messageText
-            textFormat: Text.PlainText
-            anchors.centerIn: parent
-            width: Math.min(implicitWidth, message.parent.width - 54)
-            color: "#FFFFFF"
-            font.pixelSize: 13
-            wrapMode: Text.Wrap
-            horizontalAlignment: Text.AlignHCenter
-        }
-
-        Timer {
-            id: messageTimer
-            interval: 3000
-            onTriggered: message.shown = false
-        }
+    ImportChoice {
+        id: importChoice
+        onChosen: (append) => edits.importText(text, append, source)
     }
 }

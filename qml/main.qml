@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Window
 import Qt.labs.settings
 import Quillfen
 
@@ -8,7 +9,12 @@ ApplicationWindow {
     visible: true
     width: 400
     height: 700
+    // Every control of both pages stays inside.
+    minimumWidth: 400
+    minimumHeight: 640
     title: "Quillfen"
+    // The list is still the sample one a first start makes.
+    property bool sampleList: false
 
     ProxyListModel {
         id: globalProxyModel
@@ -34,9 +40,52 @@ ApplicationWindow {
         return globalProxyModel.hasCredentials() || /^[a-z][a-z0-9+.-]*:\/\/[^\/?#]*@/i.test(proxyTest.targetUrl)
     }
 
+    function restoreGeometry() {
+        var savedX = Number(appSettings.value("savedWindowX", -1)), savedY = Number(appSettings.value("savedWindowY", -1))
+        var savedWidth = Number(appSettings.value("savedWindowWidth", 0)), savedHeight = Number(appSettings.value("savedWindowHeight", 0))
+        if (savedWidth >= minimumWidth && savedHeight >= minimumHeight) {
+            width = Math.min(savedWidth, Math.max(minimumWidth, Screen.desktopAvailableWidth))
+            height = Math.min(savedHeight, Math.max(minimumHeight, Screen.desktopAvailableHeight))
+        }
+        // Only where some of it can be seen.
+        if (savedX >= 0 && savedX < Screen.desktopAvailableWidth - 100 && savedY >= 0 && savedY < Screen.desktopAvailableHeight - 100) {
+            x = savedX
+            y = savedY
+        }
+    }
+
+    // Closing keeps what the settings page holds, as its Back would, and the window's place.
+    onClosing: {
+        var page = stackView.currentItem
+        if (page && page.finishEditing !== undefined) {
+            page.finishEditing()
+            saveModel()
+        }
+        // Only a window moved or resized since it opened changes the file.
+        if ([x, y, width, height].join() !== openedGeometry) {
+            appSettings.store("savedWindowX", x)
+            appSettings.store("savedWindowY", y)
+            appSettings.store("savedWindowWidth", width)
+            appSettings.store("savedWindowHeight", height)
+        }
+    }
+
+    // The twenty sample proxies, as generateDefaults() makes them.
+    function isSampleList() {
+        if (globalProxyModel.count !== 20)
+            return false
+        for (var i = 0; i < 20; i++) {
+            var row = globalProxyModel.get(i)
+            if (row.host !== "192.168.1." + (i + 1) || row.port !== 3128 || row.type !== "http" || row.user !== "")
+                return false
+        }
+        return true
+    }
+
     function saveModel() {
         if (holdsCredentials())
             ListTools.keepSettingsPrivate()
+        sampleList = isSampleList()
         appSettings.store("savedProxies", globalProxyModel.toJson())
         appSettings.store("savedTargetUrl", proxyTest.targetUrl)
         appSettings.store("savedAvoidCache", proxyTest.avoidCache)
@@ -100,8 +149,8 @@ ApplicationWindow {
         var page = stackView.currentItem
         if (page && page.settingsClicked !== undefined)
             page = stackView.push(settingsComponent)
-        if (page && page.importFrom !== undefined)
-            page.importFrom(url)
+        if (page && page.openImport !== undefined)
+            page.openImport(url)
     }
 
     Component {
@@ -115,7 +164,9 @@ ApplicationWindow {
         id: mainComponent
         ProxyMain {
             proxyModel: globalProxyModel
+            sampleList: window.sampleList
             onSettingsClicked: stackView.push(settingsComponent)
+            onTargetNeeded: stackView.push(settingsComponent).askForTarget()
         }
     }
 
@@ -130,5 +181,11 @@ ApplicationWindow {
         }
     }
 
-    Component.onCompleted: loadModel()
+    property string openedGeometry
+    Component.onCompleted: {
+        restoreGeometry()
+        openedGeometry = [x, y, width, height].join()
+        loadModel()
+        sampleList = isSampleList()
+    }
 }

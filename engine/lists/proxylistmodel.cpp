@@ -7,9 +7,9 @@
 #include <QJsonValue>
 
 #include <algorithm>
-#include <limits>
 #include <numeric>
 #include <unordered_set>
+#include <utility>
 
 namespace {
 
@@ -82,8 +82,10 @@ ProxyListModel::Kind ProxyListModel::kindOf(const QString &status)
 {
     if (status == aliveStatus)
         return Alive;
-    if (status == deadStatus || status == timeoutStatus)
+    if (status == deadStatus)
         return Dead;
+    if (status == timeoutStatus)
+        return Timeout;
     if (status == dnsFailStatus)
         return DnsFail;
     if (status == testingStatus)
@@ -338,39 +340,43 @@ void ProxyListModel::stopTesting()
     emit countsChanged();
 }
 
-void ProxyListModel::sortByOutcome()
+void ProxyListModel::keepUndo()
 {
-    // Alive first, fastest first; then timeout, dead, dns_fail and the rest.
-    auto rank = [](const Entry &entry) {
-        const QString &status = entry.status;
-        return status == aliveStatus ? 0 : status == timeoutStatus ? 1 : status == deadStatus ? 2 : status == dnsFailStatus ? 3 : 4;
-    };
-    auto latency = [](const Entry &entry) { return entry.latency < 0 ? std::numeric_limits<qint64>::max() : qint64(entry.latency); };
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    QList<int> order(count());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        const Entry &x = m_rows.at(a), &y = m_rows.at(b);
-        const int rx = rank(x), ry = rank(y);
-        return rx != ry ? rx < ry : rx == 0 && latency(x) < latency(y);
-    });
-    QList<Entry> sorted;
-    sorted.reserve(count());
-    QList<int> newRowOf(count());
-    for (int i = 0; i < order.size(); ++i) {
-        sorted.append(std::move(m_rows[order.at(i)]));
-        newRowOf[order.at(i)] = i;
+    m_olderUndoRows = std::exchange(m_undoRows, m_rows);
+    m_olderCanUndo = std::exchange(m_canUndo, true);
+    if (!m_olderCanUndo)
+        emit canUndoChanged();
+}
+
+void ProxyListModel::dropUndo()
+{
+    m_undoRows = std::exchange(m_olderUndoRows, {});
+    m_canUndo = std::exchange(m_olderCanUndo, false);
+    if (!m_canUndo)
+        emit canUndoChanged();
+}
+
+bool ProxyListModel::undo()
+{
+    if (!m_canUndo)
+        return false;
+    // Rows made afresh from what was kept: nothing of a run that went on since comes back.
+    QList<Entry> rows;
+    rows.reserve(m_undoRows.size());
+    for (const Entry &kept : std::as_const(m_undoRows)) {
+        Entry entry;
+        entry.proxy = kept.proxy;
+        entry.port = kept.port;
+        entry.status = kept.status == testingStatus ? unknownStatus : kept.status;
+        entry.response = kept.response;
+        entry.latency = kept.latency;
+        rows.append(std::move(entry));
     }
-    m_rows = std::move(sorted);
-    for (int i = 0; i < m_rows.size(); ++i) {
-        if (m_rows.at(i).runIndex >= 0)
-            m_rowOfRun[m_rows.at(i).runIndex] = i;
-    }
-    const QModelIndexList persistent = persistentIndexList();
-    QModelIndexList moved;
-    moved.reserve(persistent.size());
-    for (const QModelIndex &old : persistent)
-        moved.append(index(newRowOf.at(old.row())));
-    changePersistentIndexList(persistent, moved);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    m_undoRows.clear();
+    m_olderUndoRows.clear();
+    m_canUndo = m_olderCanUndo = false;
+    emit canUndoChanged();
+    clear();
+    insertEntries(std::move(rows));
+    return true;
 }

@@ -19,12 +19,15 @@ class ProxyListModel : public QAbstractListModel
     Q_PROPERTY(int count READ count NOTIFY countChanged)
     Q_PROPERTY(int aliveCount READ aliveCount NOTIFY countsChanged)
     Q_PROPERTY(int deadCount READ deadCount NOTIFY countsChanged)
+    Q_PROPERTY(int timeoutCount READ timeoutCount NOTIFY countsChanged)
     Q_PROPERTY(int dnsFailCount READ dnsFailCount NOTIFY countsChanged)
     Q_PROPERTY(int testingCount READ testingCount NOTIFY countsChanged)
     // Rows by the level their last answer showed (any status).
     Q_PROPERTY(int eliteCount READ eliteCount NOTIFY countsChanged)
     Q_PROPERTY(int anonymousCount READ anonymousCount NOTIFY countsChanged)
     Q_PROPERTY(int transparentCount READ transparentCount NOTIFY countsChanged)
+    // Whether undo() has a list to go back to.
+    Q_PROPERTY(bool canUndo READ canUndo NOTIFY canUndoChanged)
 
 public:
     enum Role { HostRole = Qt::UserRole + 1, PortRole, StatusRole, ResponseRole, TypeRole, UserRole, PasswordRole, LatencyRole,
@@ -46,6 +49,8 @@ public:
     int eliteCount() const { return m_levels[Elite]; }
     int anonymousCount() const { return m_levels[Anonymous]; }
     int transparentCount() const { return m_levels[Transparent]; }
+    int timeoutCount() const { return m_counts[Timeout]; }
+    bool canUndo() const { return m_canUndo; }
     const Entry &entry(int row) const { return m_rows.at(row); }
 
     // The calls of a script list model that the pages make.
@@ -90,16 +95,23 @@ public:
     Q_INVOKABLE void applyProfile(int runIndex, const QVariantMap &profile);
     // A run that was stopped: rows still "testing" become "unknown".
     Q_INVOKABLE void stopTesting();
-    // Alive (fastest first), timeout, dead, dns_fail, then the rest; stable.
-    Q_INVOKABLE void sortByOutcome();
+
+    // One step of undo: keepUndo() before a change of the list keeps the rows
+    // as they are (a copy only once the list changes); dropUndo() when the
+    // change did not happen brings back the step kept before; undo() puts the
+    // kept rows back, a row that was "testing" then as "unknown".
+    Q_INVOKABLE void keepUndo();
+    Q_INVOKABLE void dropUndo();
+    Q_INVOKABLE bool undo();
 
 
 signals:
     void countChanged();
     void countsChanged();
+    void canUndoChanged();
 
 private:
-    enum Kind { Other, Testing, Alive, Dead, DnsFail, KindCount };
+    enum Kind { Other, Testing, Alive, Dead, DnsFail, Timeout, KindCount };
     enum Level { NoLevel, Transparent, Anonymous, Elite, LevelCount };
     static Level levelOf(const QString &anonymity);
     // Clears the row's profile; true when it had one.
@@ -115,4 +127,6 @@ private:
     QList<int> m_rowOfRun; // by index in the last run: the row that holds its proxy, or -1
     int m_counts[KindCount] {};
     int m_levels[LevelCount] {};
+    QList<Entry> m_undoRows, m_olderUndoRows;
+    bool m_canUndo { false }, m_olderCanUndo { false };
 };

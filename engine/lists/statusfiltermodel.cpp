@@ -1,5 +1,7 @@
 #include "statusfiltermodel.h"
 
+#include <limits>
+
 StatusFilterModel::StatusFilterModel(QObject *parent)
     : QSortFilterProxyModel(parent)
 {
@@ -34,4 +36,49 @@ bool StatusFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex &sourc
         return true;
     return m_statusRole != -1
         && sourceModel()->index(sourceRow, 0, sourceParent).data(m_statusRole).toString() == m_status;
+}
+
+void StatusFilterModel::setByOutcome(bool byOutcome)
+{
+    if (m_byOutcome == byOutcome)
+        return;
+    m_byOutcome = byOutcome;
+    sortAsAsked();
+    emit byOutcomeChanged();
+}
+
+void StatusFilterModel::setSourceModel(QAbstractItemModel *model)
+{
+    QSortFilterProxyModel::setSourceModel(model);
+    sortAsAsked();
+}
+
+// Column -1 is the list's own order.
+void StatusFilterModel::sortAsAsked()
+{
+    const QHash<int, QByteArray> roles = sourceModel() ? sourceModel()->roleNames() : QHash<int, QByteArray>();
+    const int status = roles.key(QByteArrayLiteral("status"), -1);
+    m_latencyRole = roles.key(QByteArrayLiteral("latency"), -1);
+    // A change of the status moves the row; a change of any other role leaves it.
+    if (status != -1)
+        setSortRole(status);
+    sort(m_byOutcome && status != -1 ? 0 : -1);
+}
+
+bool StatusFilterModel::lessThan(const QModelIndex &left, const QModelIndex &right) const
+{
+    const int statusRole = sortRole();
+    auto rank = [statusRole](const QModelIndex &index) {
+        const QString status = index.data(statusRole).toString();
+        return status == u"alive" ? 0 : status == u"timeout" ? 1 : status == u"dead" ? 2 : status == u"dns_fail" ? 3 : 4;
+    };
+    auto latency = [this](const QModelIndex &index) {
+        const int ms = m_latencyRole == -1 ? -1 : index.data(m_latencyRole).toInt();
+        return ms < 0 ? std::numeric_limits<int>::max() : ms;
+    };
+    const int a = rank(left), b = rank(right);
+    if (a != b)
+        return a < b;
+    // Equal times and every other rank keep the list's order.
+    return a == 0 && latency(left) != latency(right) ? latency(left) < latency(right) : left.row() < right.row();
 }

@@ -30,7 +30,7 @@ def wait(what, check, seconds=30):
 
 
 class Session:
-    def __init__(self, app, store, shots=None, env=None):
+    def __init__(self, app, store, shots=None, env=None, screen="640x800"):
         self.app, self.procs, self.sockets, self.program = app, [], [], None
         self.work = tempfile.mkdtemp(prefix="quillfen-e2e-")
         self.shots = shots or self.work
@@ -47,7 +47,7 @@ class Session:
                         QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", **(env or {}))
         try:  # -displayfd and --print-address: one line once each takes connections
             display = os.environ.get("QUILLFEN_E2E_DISPLAY")  # else the first free one
-            self.display = ":" + self.spawn(["Xvfb", *[display][:bool(display)], "-screen", "0", "640x800x24",
+            self.display = ":" + self.spawn(["Xvfb", *[display][:bool(display)], "-screen", "0", screen + "x24",
                                              "-nolisten", "tcp", "-displayfd", "{fd}"])
             bus = self.spawn(["dbus-daemon", "--session", "--nofork", "--print-address={fd}"])
             for env in (os.environ, self.env):
@@ -108,7 +108,7 @@ class Session:
                 self.program = subprocess.Popen([self.app], env=self.env, cwd=self.work, stdout=log, stderr=log)
             try:
                 self.frame = wait("the window on the accessibility bus", self.find_frame, seconds)
-                return self.find("push button", "▶ Test", seconds)
+                return self.find("push button", "Test", seconds)
             except AssertionError:
                 if attempt == 2 or "could not connect to display" not in open(self.log_path).read()[offset:]:
                     raise
@@ -131,7 +131,7 @@ class Session:
         status = self.program.wait(120)
         assert status == 0, f"Quillfen ended with status {status} once its window was closed"
 
-    def all(self, role=None, name=None, root=None):  # showing objects of that role and name (or name test)
+    def all(self, role=None, name=None, root=None, hidden=False):  # showing (or any) objects of that role and name (or name test)
         top = root or self.frame
         top.queryComponent().getExtents(0)  # a busy window raises here rather than look empty
         found, todo = [], [top]
@@ -139,7 +139,7 @@ class Session:
         while todo:
             node = todo.pop(0)
             try:
-                if node != top and not node.getState().contains(self.atspi.STATE_SHOWING):
+                if node != top and not hidden and not node.getState().contains(self.atspi.STATE_SHOWING):
                     continue
                 todo += [k for k in (node.getChildAtIndex(i) for i in range(node.childCount)) if k]
                 if role in (None, node.getRoleName()) and matches(node.name or ""):
@@ -152,12 +152,19 @@ class Session:
         found = lambda: (self.all(role, name, root) or [None])[0]
         return wait(f"{role} {name!r}" + " to go" * gone, (lambda: not found()) if gone else found, seconds)
 
-    def press(self, button):  # "SetFocus", then Space: Qt 6.4's "Press" action reports success and does nothing
-        node = self.find("push button", button) if isinstance(button, str) else button
+    def press(self, button, keys=False):  # its "Press" action, as a screen reader; keys: focus, then Space
+        node = self.focus(button) if keys else self.find("push button", button) if isinstance(button, str) or callable(button) else button
+        if not keys:
+            action = node.queryAction()
+            return action.doAction([action.getName(i) for i in range(action.nActions)].index("Press"))
+        self.xdotool("key", "space")
+
+    def focus(self, button):  # the keyboard's focus on a button
+        node = self.find("push button", button) if isinstance(button, str) or callable(button) else button
         action = node.queryAction()
         action.doAction([action.getName(i) for i in range(action.nActions)].index("SetFocus"))
         wait("focus on " + node.name, lambda: node.getState().contains(self.atspi.STATE_FOCUSED), 10)
-        self.xdotool("key", "space")
+        return node
 
     def cards(self):  # the grid's, by name: "host:port, status[, N ms]"
         return [n.name for n in self.all("list item")]
@@ -167,9 +174,9 @@ class Session:
 
     text = staticmethod(lambda node: node.queryText().getText(0, -1))
 
-    def remove_rows(self, left=0):  # on the settings page, one "Remove" at a time
+    def remove_rows(self, left=0):  # on the settings page, one "Remove host:port" at a time
         while (rows := len(self.rows())) > left:
-            self.press("Remove")
+            self.press(lambda n: n.startswith("Remove "))
             wait(f"{rows - 1} rows", lambda: len(self.rows()) == rows - 1)
 
     def type_into(self, node, text):  # replaces a field's text by typing and leaves it with Tab

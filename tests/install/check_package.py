@@ -85,7 +85,7 @@ def look(s):
     """Every page and the file dialog, so that each module they import is loaded."""
     s.start()
     assert s.frame.queryComponent().getExtents(0).width == 400, "the window is not 400 wide"
-    s.press("⚙ Settings")
+    s.press("Settings")
     s.press("Export")
     s.find("dialog", "Экспорт списка прокси")
     s.shot("installed-window.png")

@@ -11,10 +11,7 @@ function walk(item, pick, out) {
 }
 function findButton(item, text) { return walk(item, function(i) { return i.text === text && i.clicked !== undefined })[0] }
 // The grid page's card at a row of what it shows (in the page's ColumnLayout, the GridView).
-function cardOf(page, index) {
-    var delegate = page.children[0].children[0].itemAtIndex(index)
-    return delegate ? delegate.children[0] : null
-}
+function cardOf(page, index) { return page.children[0].children[0].itemAtIndex(index) }
 // The model's rows as [host, port, status, response].
 function rowsOf(model) {
     return Array.from({ length: model.count }, function(_, i) { var r = model.get(i); return [r.host, r.port, r.status, r.response] })

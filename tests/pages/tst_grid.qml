@@ -29,35 +29,45 @@ TestCase {
         tryVerify(function() { return H.cardOf(page, rows.length - 1) !== null })
     }
 
-    // An address (any host that starts with a digit) stays whole; a name keeps its first label.
-    function test_shortName() {
-        compare(["192.168.1.20", "0proxy.example.com", "proxy.eu.example.com", "localhost", ""].map(function(h) { return page.getShortName(h) }),
-                ["192.168.1.20", "0proxy.example.com", "proxy", "localhost", ""])
-    }
-
-    // A host from a file and an answer from a proxy, on the card and in its tooltip, are drawn as their characters.
+    // A host from a file and an answer from a proxy, on the card and in its tooltip, are drawn as their characters;
+    // a screen reader hears the answer's words without its markup.
     function test_untrustedTextIsShownLiterally() {
-        var host = "<img src=\"http://127.0.0.1:9/h.png\">", answer = "<b>hi</b><img src=\"http://127.0.0.1:9/a.png\">"
+        var host = "<img src=\"http://127.0.0.1:9/h.png\">", answer = "<b>hi</b><img src=\"http://127.0.0.1:9/a.png\"> there"
         addRows([[host, 3128, "alive", answer]])
-        var card = H.cardOf(page, 0), tooltip = Array.prototype.find.call(card.data, function(d) { return d.closePolicy !== undefined })
+        var card = H.cardOf(page, 0), tooltip = Array.prototype.find.call(card.children[1].data, function(d) { return d.closePolicy !== undefined })
         mouseMove(card, card.width / 2, card.height / 2)
         tryCompare(tooltip, "visible", true)
         var drawn = function(i) { return i.textFormat !== undefined && i.visible }, shown = H.walk(card, drawn).concat(H.walk(tooltip.contentItem, drawn))
-        compare(shown.map(function(t) { return t.text }), [page.getShortName(host), ":3128", host, answer])
+        compare(shown.map(function(t) { return t.text }).concat(card.Accessible.description), [host, ":3128", host, answer, "hi there"])
         shown.forEach(function(t) { verify(H.drawnAsText(t, metrics), t.text) })
     }
 
-    // Test over three rows, then results ([row, status, time if any]) and other steps; then the rows' statuses (alive
-    // ones with their times), the cards shown, and the strip: alive, dead, dns_fail and testing counts, and what follows.
+    // While the target URL cannot be tested, Test asks for one and probes nothing.
+    function test_targetNeeded_data() { return ["https://quillfen.example.net/test.php", "", "127.0.0.1:9/t"].map(function(u) { return { tag: u, url: u } }) }
+    function test_targetNeeded(data) {
+        addRows([["127.0.0.1", env.silentPort, "alive", "x", 5]])
+        var asked = 0
+        page.targetNeeded.connect(function() { asked++ })
+        proxyTest.setTargetUrl(data.url)
+        mouseClick(H.findButton(page, "▶ Test"))
+        proxyTest.setTargetUrl("http://127.0.0.1:9/t")
+        compare([asked, proxyTest.running, H.rowsOf(model)[0][2]], [1, false, "alive"])
+    }
+
+    // Test over three rows, then results ([row, status, time or reason]) and other steps; then the rows (status, and
+    // time or reason), the cards shown in their order, and the strip: the five counts, and what follows.
     function test_run_data() {
-        return [{ tag: "part, working only shown", steps: ["Working only", [0, "timeout"], [1, "alive", 143]], cards: 1,
-                  statuses: ["timeout", "alive 143", "testing"], strip: [1, 1, 0, 1, "Finished 2 of 3", "Stop"] },
-                { tag: "done, sorted", steps: [[0, "alive", 300], [1, "dns_fail"], [2, "alive", 20], "Sort"],
-                  statuses: ["alive 20", "alive 300", "dns_fail"], strip: [2, 0, 1, 0, "Done in N s", "Sort"] },
-                { tag: "stopped", steps: [[1, "alive", 143], "Stop"], statuses: ["unknown", "alive 143", "unknown"], strip: [1, 0, 0, 0, "Sort"] },
+        var done = [[0, "alive", 300], [1, "dead", "Connection refused"], [2, "alive", 20]]
+        return [{ tag: "part, working only shown", steps: ["Working only", [0, "timeout", "Timeout"], [1, "alive", 143]],
+                  rows: ["timeout Timeout", "alive 143", "testing"], cards: ["alive, 143 ms"], strip: [1, 0, 1, 0, 1, "Finished 2 of 3", "Stop"] },
+                { tag: "done, sorted", steps: done.concat("Sort"), rows: ["alive 300", "dead Connection refused", "alive 20"],
+                  cards: ["alive, 20 ms", "alive, 300 ms", "dead"], strip: [2, 1, 0, 0, 0, "Done in N s", "List order"] },
+                { tag: "sorted, then in list order", steps: done.concat("Sort", "List order"), cards: ["alive, 300 ms", "dead", "alive, 20 ms"],
+                  strip: [2, 1, 0, 0, 0, "Done in N s", "Sort"] },
+                { tag: "stopped", steps: [[1, "alive", 143], "Stop"], rows: ["unknown", "alive 143", "unknown"], strip: [1, 0, 0, 0, 0, "Stopped: 2 not tested", "Sort"] },
                 // As Add, Paste and Import do: its rows stay "testing", but the run is over.
-                { tag: "cancelled elsewhere", steps: [[1, "alive", 143], "cancel"], statuses: ["testing", "alive 143", "testing"],
-                  strip: [1, 0, 0, 2, "Sort"] }]
+                { tag: "cancelled elsewhere", steps: [[1, "alive", 143], "cancel"], rows: ["testing", "alive 143", "testing"],
+                  strip: [1, 0, 0, 0, 2, "Sort"] }]
     }
     function test_run(data) {
         addRows([["127.0.0.1", env.silentPort, "alive", "x", 5], ["127.0.0.1", env.silentPort, "dead"], ["127.0.0.1", env.silentPort, "testing"]])
@@ -69,16 +79,20 @@ TestCase {
                 return proxyTest.cancelAll()
             if (typeof step === "string")
                 return mouseClick(H.findButton(page, step))
-            if (step[2]) // a time comes just before its "alive"
+            if (typeof step[2] === "number") // a time comes just before its "alive"
                 proxyTest.proxyLatency(step[0], step[2])
-            proxyTest.proxyResult(step[0], step[1] === "alive", "", "", step[1])
+            proxyTest.proxyResult(step[0], step[1] === "alive", "", step[2] || "", step[1])
         })
-        compare(H.rowsOf(model).map(function(r, i) { return r[2] === "alive" ? "alive " + model.get(i).latency : r[2] }), data.statuses)
-        tryCompare(page.children[0].children[0], "count", data.cards || 3) // results land by the list's index, filtered or not
-        var strip = ["Alive: ", "Dead: ", "DNS fail: ", "Testing: "].map(function(label, i) { return label + data.strip[i] })
+        if (data.rows)
+            compare(H.rowsOf(model).map(function(r, i) { return r[2] + (r[2] === "alive" ? " " + model.get(i).latency : r[3] ? " " + r[3] : "") }), data.rows)
+        var grid = page.children[0].children[0]
+        if (data.cards) // results land by the list's index, the grid filtered or sorted or not
+            tryCompare({ get names() { return Array.from({ length: grid.count }, function(_, i) { var c = grid.itemAtIndex(i); return c && c.Accessible.name.replace(/^[^,]*, /, "") }) } },
+                       "names", data.cards)
+        var strip = ["Alive: ", "Dead: ", "Timeout: ", "DNS fail: ", "Testing: "].map(function(label, i) { return label + data.strip[i] })
         // During a run the strip follows the counts a few times a second.
-        tryCompare({ get names() { return H.walk(page.children[0].children[1], function(i) { return i.visible && i.Accessible.name })
+        tryCompare({ get names() { return H.walk(page.children[0].children[2], function(i) { return i.visible && i.Accessible.name })
                                         .map(function(i) { return i.Accessible.name.replace(/^Done in \d+\.\d s$/, "Done in N s") }) } },
-                   "names", strip.concat(data.strip.slice(4), "Working only"))
+                   "names", strip.concat(data.strip.slice(5), "Working only", "Copy working"))
     }
 }

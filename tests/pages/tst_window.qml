@@ -43,7 +43,8 @@ TestCase {
         env.freshStore(data.bytes !== undefined ? data.bytes : ini(data.list || oneProxy, data.timeoutStored || 2000))
         var stamp = env.storeStamp()
         open()
-        compare([H.rowsOf(proxyModel()), proxyTest.targetUrl, proxyTest.timeoutMs], [rows, data.url || "http://127.0.0.1:9/t", data.timeout || 2000])
+        compare([H.rowsOf(proxyModel()), proxyTest.targetUrl, proxyTest.timeoutMs, page(1).sampleList],
+                [rows, data.url || "http://127.0.0.1:9/t", data.timeout || 2000, rows.length === 20])
         proxyModel().append({ host: "127.0.0.12", port: 1 }) // for the close to save, if it did
         close()
         if (!data.defaults) // nothing changed by the user: the store keeps its bytes and its time
@@ -51,28 +52,36 @@ TestCase {
         compare(env.stored("savedProxies"), data.defaults ? JSON.stringify(rows.map(function(r) { return { host: r[0], port: r[1] } })) : data.list || oneProxy)
     }
 
-    // A list dropped on the grid opens the settings page with it imported. Back, and nothing before it, saves
-    // the list and the four settings, in a store readable by its owner alone once it holds a password.
-    function test_dropEditBack() {
+    // A list dropped on the grid opens the settings page, which asks and imports it. Back or closing the window
+    // from there, and nothing before, saves the list and the four settings, in a store readable by its owner alone
+    // once it holds a password; closing also keeps the window's place and size.
+    function test_dropEditBack_data() { return [{ tag: "Back", back: true }, { tag: "window closed" }] }
+    function test_dropEditBack(data) {
         env.freshStore(ini(oneProxy, 2000))
         open()
         page(1)
         verify(proxyTest.saveToFile(env.dir + "/dropped.txt", "socks5://u:p@127.0.0.12:1080\n127.0.0.13:8080\n"))
         win.importDropped(env.dir + "/dropped.txt")
         var settings = page(2)
+        mouseClick(H.findButton(findChild(settings, "importChoice").contentItem, "Replace list"))
         findChild(settings, "targetField").text = "http://127.0.0.1:9/other.php"
         proxyTest.setAvoidCache(false)
         proxyTest.setTimeoutMs(5000)
         proxyTest.setExpectedText("ok")
         wait(700) // the settings object writes what it is given within half a second
         compare([env.stored("savedProxies"), env.storeIsPrivate()], [oneProxy, false], "nothing is saved before Back")
-        mouseClick(findChild(settings, "backButton"))
-        page(1)
+        win.width = 500
+        if (data.back) {
+            mouseClick(findChild(settings, "backButton"))
+            page(1)
+        } else close()
         var list = JSON.stringify([{ host: "127.0.0.12", port: 1080, type: "socks5", user: "u", password: "p" }, { host: "127.0.0.13", port: 8080 }])
         var keys = ["savedProxies", "savedTargetUrl", "savedAvoidCache", "savedTimeoutMs", "savedExpectedText"]
         tryCompare({ get values() { return keys.map(function(k) { return env.stored(k) }) } }, "values", [list, "http://127.0.0.1:9/other.php", "false", "5000", "ok"])
         verify(env.storeIsPrivate())
-        close()
+        if (data.back)
+            close()
+        compare(env.stored("savedWindowWidth"), "500")
     }
 
     // A password in the target URL makes the store its owner's alone, as one in the list does.

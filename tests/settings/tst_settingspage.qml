@@ -34,27 +34,32 @@ TestCase {
     function accept(dialogName, fileName) { findChild(page, dialogName).selectedFile = env.dir + "/" + fileName; findChild(page, dialogName).accepted() }
     function message() { return findChild(page, "message").shown ? findChild(page, "message").text : "" }
 
-    // A file whose every entry reads replaces the list (plain-text lines or JSON) and cancels the run; any other, neither,
-    // and says why.
+    // A file that reads is added to the list or replaces it, as chosen, and cancels the run; any other changes
+    // neither. The message names the first lines skipped and counts the duplicates left out.
     function test_import_data() {
-        return [{ tag: "lines", text: "\ufeff# list\r\n127.0.0.9:1\r\nsocks5://u:p@127.0.0.8:2\nnot a proxy\n127.0.0.9:1\n",
-                  rows: [["127.0.0.9", 1], ["127.0.0.8", 2]], message: "Imported 2 proxies, 1 lines skipped" },
-                { tag: "lines, the first an IPv6 address", text: "[::1]:8080\n", rows: [["::1", 8080]], message: "Imported 1 proxies, 0 lines skipped" },
-                { tag: "no line reads", text: "not a proxy\n# note\n127.0.0.1:0", message: "Imported 0 proxies, 2 lines skipped" },
-                { tag: "JSON", text: "[{\"port\": 1080, \"note\": 1, \"host\": \"localhost\"}, {\"host\": 5}]", rows: [["localhost", 1080], ["5", 0]] },
-                { tag: "JSON with a null element", text: "[{\"host\": \"127.0.0.9\", \"port\": 1}, null]",
-                  message: "Nothing imported: element 1 of the list cannot be read" },
-                { tag: "JSON of an unknown type", text: "[{\"host\": \"h\", \"port\": 1, \"type\": \"socks9\"}]",
-                  message: "Nothing imported: element 0 of the list cannot be read" },
-                { tag: "JSON cut short", text: "[{\"host\": \"127.0.0.9\"", message: "Nothing imported: unterminated object at character 22" },
+        return [{ tag: "lines", text: "\ufeff# list\r\n127.0.0.9:1\r\nsocks5://u:p@127.0.0.8:2\nnot a proxy\n",
+                  rows: [["127.0.0.9", 1], ["127.0.0.8", 2]], message: "Imported 2 proxies, 1 line skipped (line 4)" },
+                { tag: "lines added", choice: "Add to list", text: "localhost:8080\nx\n127.0.0.9:1\n\ny\n", rows: [seeded[0], seeded[1], ["127.0.0.9", 1]],
+                  message: "Added 1 proxy, 1 duplicate left out, 2 lines skipped (lines 2, 5)" },
+                { tag: "lines, the first an IPv6 address", text: "[::1]:8080\n", rows: [["::1", 8080]], message: "Imported 1 proxy" },
+                { tag: "no line reads", text: "not a proxy\n# note\n127.0.0.1:0", message: "Nothing imported from import.txt: " },
+                { tag: "JSON", text: "[{\"port\": 1080, \"note\": 1, \"host\": \"localhost\"}, {\"host\": 5}]", rows: [["localhost", 1080], ["5", 0]], message: "Imported 2 proxies" },
+                { tag: "JSON with a null element", text: "[{\"host\": \"127.0.0.9\", \"port\": 1}, null]", message: "Nothing imported from import.txt: " },
+                { tag: "JSON cut short", text: "[{\"host\": \"127.0.0.9\"", message: "Nothing imported from import.txt: " },
                 { tag: "JSON past 400,000 proxies", text: "[" + "{},".repeat(400000) + "{}]",
-                  message: "Nothing imported: the list holds more than 400000 proxies" }]
+                  message: "Nothing imported from import.txt: the list holds more than 400000 proxies" },
+                { tag: "cancelled", choice: "Cancel", text: "127.0.0.9:1\n", message: "" },
+                { tag: "empty file", choice: "", text: "", message: "Nothing imported: import.txt is empty or cannot be read" }]
     }
     function test_import(data) {
         verify(proxyTest.saveToFile(env.dir + "/import.txt", data.text))
         accept("loadDialog", "import.txt")
-        compare(H.rowsOf(proxies), data.rows ? data.rows.map(function(r) { return r.concat(["unknown", ""]) }) : seeded)
-        compare([proxyTest.running, message()], [!data.rows, data.message || ""], "the run is cancelled only when the list is replaced")
+        if (data.choice !== "")
+            mouseClick(H.findButton(findChild(page, "importChoice").contentItem, data.choice || "Replace list"))
+        compare(H.rowsOf(proxies), data.rows ? data.rows.map(function(r) { return r.length > 2 ? r : r.concat(["unknown", ""]) }) : seeded)
+        compare(proxyTest.running, !data.rows, "the run is cancelled only when the list changes")
+        var said = message()
+        compare([said.substring(0, data.message.length), said === ""], [data.message, data.message === ""])
     }
 
     // Copy working puts the alive rows on the clipboard; Paste (button, or Ctrl+V) adds those the list does not hold yet.
@@ -69,10 +74,50 @@ TestCase {
         ListTools.setClipboardText("localhost:8080\nsocks5://u%40x:p%20w@[::1]:1080\nnope\n")
         data.paste()
         compare(H.rowsOf(proxies), [seeded[1], ["::1", 1080, "unknown", ""]])
-        compare([proxies.get(1).user, proxies.get(1).password, proxyTest.running, message()], ["u@x", "p w", false, "Imported 1 proxies, 1 lines skipped"])
+        compare([proxies.get(1).user, proxies.get(1).password, proxyTest.running, message()],
+                ["u@x", "p w", false, "Added 1 proxy, 1 duplicate left out, 1 line skipped (line 3)"])
+        verify(field("hostField", 1).activeFocus, "the new row is edited at once")
         proxies.setProperty(1, "status", "alive") // passwords on the clipboard are marked so that its managers keep none
         mouseClick(field("copyWorkingButton"))
         compare([ListTools.clipboardText(), env.clipboardSecret()], ["socks5://u%40x:p%20w@[::1]:1080\n", true])
+    }
+
+    // Each change of the list, then Undo (button or Ctrl+Z) brings the rows back as they were.
+    function test_undo_data() {
+        return [{ tag: "Clear list", change: function() { mouseClick(field("clearButton")) }, rows: [] },
+                { tag: "Remove", change: function() { mouseClick(field("removeButton", 0)) }, rows: [seeded[1]], key: true },
+                { tag: "Add", change: function() { mouseClick(field("addButton")) }, rows: seeded.concat([["127.0.0.1", 3128, "unknown", ""]]) },
+                { tag: "a host edited", change: function() { field("hostField", 1).text = "127.0.0.7"; field("hostField", 1).editingFinished() },
+                  rows: [seeded[0], ["127.0.0.7", 8080, "unknown", ""]], key: true }] // another proxy: untested
+    }
+    function test_undo(data) {
+        data.change()
+        compare(H.rowsOf(proxies), data.rows)
+        data.key ? keyClick(Qt.Key_Z, Qt.ControlModifier) : mouseClick(field("undoButton"))
+        compare([H.rowsOf(proxies), field("undoButton").enabled], [seeded, false])
+    }
+
+    // A time-out out of range is kept out and said why; a target URL without a scheme is marked, with its fix.
+    // Escape leaves the page as Back does; Export says what it wrote.
+    function test_fields() {
+        var timeout = field("timeoutField"), target = field("targetField"), left = 0
+        page.backClicked.connect(function() { left++ })
+        ;["999", "70000", "2000"].forEach(function(typed) {
+            timeout.forceActiveFocus()
+            timeout.selectAll()
+            typed.split("").forEach(function(c) { keyClick(c) })
+            keyClick(Qt.Key_Return)
+            compare([proxyTest.timeoutMs, timeout.Accessible.description],
+                    typed === "2000" ? [2000, "1,000–60,000 ms"] : [60000, "Must be 1,000–60,000; stays 60,000 ms"])
+        })
+        target.text = "127.0.0.1:9/t"
+        compare(target.Accessible.description, "No scheme: add http:// or https://")
+        mouseClick(H.findButton(page, "Add http://"))
+        compare([proxyTest.targetUrl, target.Accessible.description, H.findButton(page, "Add http://").visible], ["http://127.0.0.1:9/t", "", false])
+        keyClick(Qt.Key_Escape)
+        accept("saveDialog", "out.json")
+        compare([left, message()], [1, "Exported 2 proxies to out.json"])
+        proxyTest.setTimeoutMs(60000)
     }
 
     // A user name from a file or the clipboard is drawn as its characters.
