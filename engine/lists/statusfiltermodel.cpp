@@ -30,12 +30,27 @@ void StatusFilterModel::findStatusRole()
     invalidateRowsFilter();
 }
 
+void StatusFilterModel::setMinimumLevel(const QString &level)
+{
+    if (m_minimumLevel == level)
+        return;
+    m_minimumLevel = level;
+    invalidateRowsFilter();
+    emit minimumLevelChanged();
+}
+
 bool StatusFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const
 {
+    const QModelIndex index = sourceModel()->index(sourceRow, 0, sourceParent);
+    if (!m_minimumLevel.isEmpty()) {
+        // The profile comes before the alive result, whose change of the status filters the row again.
+        const QString level = index.data(sourceModel()->roleNames().key(QByteArrayLiteral("anonymity"), -1)).toString();
+        if (level != u"elite" && (m_minimumLevel == u"elite" || level != u"anonymous"))
+            return false;
+    }
     if (m_status.isEmpty())
         return true;
-    return m_statusRole != -1
-        && sourceModel()->index(sourceRow, 0, sourceParent).data(m_statusRole).toString() == m_status;
+    return m_statusRole != -1 && index.data(m_statusRole).toString() == m_status;
 }
 
 void StatusFilterModel::setByOutcome(bool byOutcome)

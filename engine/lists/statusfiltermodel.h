@@ -13,6 +13,8 @@ class StatusFilterModel : public QSortFilterProxyModel
     Q_PROPERTY(QString status READ status WRITE setStatus NOTIFY statusChanged)
     // Alive first, fastest first; then timeout, dead, dns_fail and the rest; ties in list order.
     Q_PROPERTY(bool byOutcome READ byOutcome WRITE setByOutcome NOTIFY byOutcomeChanged)
+    // "" any row; "anonymous" rows whose "anonymity" is anonymous or elite; "elite" elite rows only.
+    Q_PROPERTY(QString minimumLevel READ minimumLevel WRITE setMinimumLevel NOTIFY minimumLevelChanged)
 
 public:
     explicit StatusFilterModel(QObject *parent = nullptr);
@@ -21,11 +23,14 @@ public:
     void setStatus(const QString &status);
     bool byOutcome() const { return m_byOutcome; }
     void setByOutcome(bool byOutcome);
+    QString minimumLevel() const { return m_minimumLevel; }
+    void setMinimumLevel(const QString &level);
     void setSourceModel(QAbstractItemModel *model) override;
 
 signals:
     void statusChanged();
     void byOutcomeChanged();
+    void minimumLevelChanged();
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
@@ -39,4 +44,5 @@ private:
     void sortAsAsked();
     bool m_byOutcome { false };
     int m_latencyRole { -1 };
+    QString m_minimumLevel;
 };
