@@ -25,7 +25,7 @@ ColumnLayout {
         title: "Экспорт рабочих прокси"
         fileMode: FileDialog.SaveFile
         acceptLabel: "Save"
-        nameFilters: ["Text files (*.txt)", "All files (*)"]
+        nameFilters: ["Text files (*.txt)", "CSV (*.csv)", "All files (*)"]
         defaultSuffix: "txt"
         onAccepted: buttons.exportWorkingChosen(selectedFile)
     }

@@ -55,7 +55,7 @@ QtObject {
     function importText(text, append, source) {
         var first = append ? model.count : 0
         model.keepUndo()
-        var read = model.importText(text, append)
+        var read = model.importText(text, append, ListChoices.untypedType)
         if (read.changed) {
             proxyTest.cancelAll()
             added(first, read.imported)
@@ -85,7 +85,7 @@ QtObject {
     }
 
     function copyWorking() {
-        var lines = model.workingLines()
+        var lines = model.workingLines(ListChoices.workingLevel, ListChoices.includeAltered)
         ListTools.setClipboardText(lines, model.hasCredentials(true))
         told("Copied " + plural(lines === "" ? 0 : lines.split("\n").length - 1, "working proxy", "working proxies"))
     }

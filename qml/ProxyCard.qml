@@ -19,6 +19,12 @@ Item {
     readonly property int latency: model.status === "alive" && typeof model.latency === "number" ? model.latency : -1
     readonly property string type: typeof model.type === "string" && model.type !== "" ? model.type : "http"
     readonly property string latencyText: latency >= 0 ? latency + " ms" : ""
+    // What a live proxy revealed: its level ("altered" when it changed the
+    // target's answer, which says nothing of its level) and its exit's country.
+    readonly property bool live: model.status === "alive"
+    readonly property string levelText: !live ? "" : model.altered === true ? "altered"
+                                      : typeof model.anonymity === "string" ? model.anonymity : ""
+    readonly property string countryText: live && typeof model.country === "string" ? model.country : ""
     readonly property string address: (String(model.host).indexOf(":") >= 0 ? "[" + model.host + "]" : model.host) + ":" + model.port
     readonly property string statusText: model.status === "dns_fail" ? "DNS fail" : model.status
     // The answer of an alive proxy, or why another one failed.
@@ -29,7 +35,7 @@ Item {
     Accessible.role: Accessible.ListItem
     Accessible.ignored: !visible
     Accessible.name: address + (type !== "http" ? ", " + type.toUpperCase() : "") + (model.user ? ", " + model.user : "")
-                     + ", " + statusText + (latencyText ? ", " + latencyText : "")
+                     + ", " + statusText + [latencyText, levelText, countryText].filter(function(t) { return t !== "" }).map(function(t) { return ", " + t }).join("")
     // An answer read as words: its markup left out.
     Accessible.description: response.replace(/<[^>]*>/g, " ").replace(/&nbsp;/g, " ").replace(/\s+/g, " ").trim()
     focus: true
@@ -114,13 +120,31 @@ Item {
                 }
             }
 
-            Text {
-                visible: cell.latencyText !== ""
-                text: cell.latencyText
-                textFormat: Text.PlainText
-                font.pixelSize: 11
-                color: "#2E7D32"
+            // The time, then the level and the country, a short badge each.
+            Row {
                 anchors.horizontalCenter: parent.horizontalCenter
+                spacing: 4
+
+                Text {
+                    visible: cell.latencyText !== ""
+                    text: cell.latencyText
+                    textFormat: Text.PlainText
+                    font.pixelSize: 11
+                    color: "#2E7D32"
+                }
+
+                Repeater {
+                    model: [cell.levelText, cell.countryText]
+
+                    Text {
+                        required property string modelData
+                        visible: modelData !== ""
+                        text: modelData
+                        textFormat: Text.PlainText
+                        font.pixelSize: 10
+                        color: modelData === "altered" ? "#B71C1C" : "#455A64"
+                    }
+                }
             }
         }
 

@@ -50,6 +50,7 @@ Item {
     property double runMs: -1        // how long the last finished run took
     property int stoppedUntested: -1 // the rows a Stop left untested; -1: no stop to tell
     property bool sorted: false      // the grid by outcome, the list in its own order
+    property string targetMessage: "" // what the run found of the target itself
 
     onRunningChanged: {
         // A run that ended with rows still "testing" was cancelled: it has no duration.
@@ -79,6 +80,7 @@ Item {
         runStartedAt = Date.now()
         runMs = -1
         stoppedUntested = -1
+        targetMessage = ""
         sorted = false
     }
 
@@ -185,6 +187,10 @@ Item {
             runMs: mainPage.runMs
             stoppedUntested: mainPage.stoppedUntested
             sorted: mainPage.sorted
+            targetMessage: mainPage.targetMessage
+            levels: ({ elite: mainPage.proxyModel ? mainPage.proxyModel.eliteCount : 0,
+                       anonymous: mainPage.proxyModel ? mainPage.proxyModel.anonymousCount : 0,
+                       transparent: mainPage.proxyModel ? mainPage.proxyModel.transparentCount : 0 })
             onStopClicked: mainPage.stopTesting()
             onSortClicked: mainPage.sorted = !mainPage.sorted
             onCopyWorkingClicked: edits.copyWorking()
@@ -265,6 +271,13 @@ Item {
         function onProxyLatency(index, milliseconds) {
             mainPage.proxyModel.applyLatency(index, milliseconds)
         }
+        // What a live proxy revealed, also before its "alive" result.
+        function onProxyProfile(index, profile) {
+            mainPage.proxyModel.applyProfile(index, profile)
+        }
+        function onTargetChecked(reachable, message) {
+            mainPage.targetMessage = message
+        }
     }
 
     // The grid's rows when it shows the working ones only or by outcome;
@@ -273,6 +286,7 @@ Item {
         id: viewModel
         sourceModel: strip.workingOnly || mainPage.sorted ? mainPage.proxyModel : null
         status: strip.workingOnly ? "alive" : ""
+        minimumLevel: strip.workingOnly && ListChoices.workingLevel !== "any" ? ListChoices.workingLevel : ""
         byOutcome: mainPage.sorted
     }
 }

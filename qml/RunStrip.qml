@@ -1,11 +1,13 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Quillfen
 
 // The run at a glance: a chip per outcome and "Copy working"; the progress of
 // a run, how long the last one took or what a Stop left untested; Stop while
 // it goes and Sort (or back to the list's order) once it is over, and the
-// switch that shows the working proxies only.
+// switch that shows the working proxies only; the levels found, what the
+// target's own check said, and which levels the working proxies are taken of.
 ColumnLayout {
     id: strip
 
@@ -17,6 +19,10 @@ ColumnLayout {
     property int stoppedUntested: -1 // what the last Stop left untested; -1: no Stop to tell
     property bool sorted: false
     readonly property bool workingOnly: workingOnlyBox.checked
+    // The live proxies per level: { elite, anonymous, transparent }.
+    property var levels: ({ elite: 0, anonymous: 0, transparent: 0 })
+    readonly property bool levelsShown: levels.elite + levels.anonymous + levels.transparent > 0
+    property string targetMessage: "" // what the run found of the target itself; one line
 
     signal stopClicked()
     signal sortClicked()
@@ -32,6 +38,24 @@ ColumnLayout {
         Chip { label: "Timeout"; count: strip.shown.timeout; fill: "#FFEBEE"; edge: "#F44336" }
         Chip { label: "DNS fail"; count: strip.shown.dnsFail; fill: "#E0E0E0"; edge: "#000000" }
         Chip { label: "Testing"; count: strip.shown.testing; fill: "#FFF8E1"; edge: "#FFC107" }
+        // The levels of the live proxies, once a run has found any.
+        Chip { visible: strip.levelsShown; label: "Elite"; count: strip.levels.elite; fill: "#E3F2FD"; edge: "#1976D2" }
+        Chip { visible: strip.levelsShown; label: "Anonymous"; count: strip.levels.anonymous; fill: "#E3F2FD"; edge: "#64B5F6" }
+        Chip { visible: strip.levelsShown; label: "Transparent"; count: strip.levels.transparent; fill: "#F5F5F5"; edge: "#9E9E9E" }
+    }
+
+    // What the check of the target itself found, when it found something to say.
+    Text {
+        Layout.fillWidth: true
+        visible: strip.targetMessage !== ""
+        text: strip.targetMessage
+        textFormat: Text.PlainText
+        elide: Text.ElideRight
+        font.pixelSize: 13
+        color: "#5D4037"
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+        Accessible.ignored: !visible
     }
 
     Item {
@@ -99,45 +123,9 @@ ColumnLayout {
             onClicked: strip.sortClicked()
         }
 
-        CheckBox {
+        StyledCheckBox {
             id: workingOnlyBox
             text: "Working only"
-            Accessible.name: text
-            Accessible.ignored: !visible
-            Accessible.onPressAction: Qt.callLater(toggle)
-            Accessible.onToggleAction: Qt.callLater(toggle)
-            font.pixelSize: 13
-            padding: 2
-            spacing: 6
-            indicator: Rectangle {
-                x: workingOnlyBox.leftPadding
-                anchors.verticalCenter: parent.verticalCenter
-                width: 18
-                height: 18
-                radius: 4
-                color: workingOnlyBox.checked ? "#4CAF50" : "#FFFFFF"
-                border.color: workingOnlyBox.checked ? "#4CAF50" : "#9E9E9E"
-                border.width: 1
-                FocusRing { shown: workingOnlyBox.visualFocus }
-
-                Text {
-                    anchors.centerIn: parent
-                    visible: workingOnlyBox.checked
-                    text: "✓"
-                    color: "white"
-                    font.pixelSize: 13
-                    font.bold: true
-                    Accessible.ignored: true
-                }
-            }
-            contentItem: Text {
-                leftPadding: workingOnlyBox.indicator.width + workingOnlyBox.spacing
-                text: workingOnlyBox.text
-                font: workingOnlyBox.font
-                color: "#333333"
-                verticalAlignment: Text.AlignVCenter
-                Accessible.ignored: true
-            }
         }
 
         StyledButton {
@@ -146,6 +134,29 @@ ColumnLayout {
             Layout.preferredWidth: implicitWidth
             Layout.preferredHeight: 28
             onClicked: strip.copyWorkingClicked()
+        }
+    }
+
+    // Which working proxies the grid shows, Copy working and Export working take.
+    RowLayout {
+        spacing: 8
+
+        ComboBox {
+            id: levelBox
+            readonly property var levels: ["any", "anonymous", "elite"]
+            model: ["Any level", "Anonymous or better", "Elite only"]
+            currentIndex: Math.max(0, levels.indexOf(ListChoices.workingLevel))
+            onActivated: (index) => ListChoices.workingLevel = levels[index]
+            font.pixelSize: 13
+            Layout.preferredHeight: 28
+            Accessible.name: "Level: " + currentText
+            Accessible.ignored: !visible
+        }
+
+        StyledCheckBox {
+            text: "Include altered"
+            checked: ListChoices.includeAltered
+            onToggled: ListChoices.includeAltered = checked
         }
     }
 }

@@ -71,9 +71,11 @@ Item {
         return text
     }
 
+    // A name ending in .csv takes the CSV; any other the lines.
     function exportWorkingTo(fileUrl) {
-        var lines = proxyModel.workingLines()
-        var done = proxyTest.saveToFile(fileUrl, lines, proxyModel.hasCredentials(true))
+        var lines = proxyModel.workingLines(ListChoices.workingLevel, ListChoices.includeAltered)
+        var text = /\.csv$/i.test(String(fileUrl)) ? proxyModel.workingCsv(ListChoices.workingLevel, ListChoices.includeAltered) : lines
+        var done = proxyTest.saveToFile(fileUrl, text, proxyModel.hasCredentials(true))
         notice.show(done ? "Exported " + edits.plural(lines === "" ? 0 : lines.split("\n").length - 1, "working proxy", "working proxies")
                            + " to " + fileName(fileUrl) : "Could not write " + fileName(fileUrl))
     }

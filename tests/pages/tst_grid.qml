@@ -19,6 +19,8 @@ TestCase {
     TextMetrics { id: metrics }
 
     function init() {
+        ListChoices.workingLevel = "any"
+        ListChoices.includeAltered = false
         model.clear()
         page = createTemporaryObject(pageComponent, testCase)
     }
@@ -91,8 +93,44 @@ TestCase {
                        "names", data.cards)
         var strip = ["Alive: ", "Dead: ", "Timeout: ", "DNS fail: ", "Testing: "].map(function(label, i) { return label + data.strip[i] })
         // During a run the strip follows the counts a few times a second.
-        tryCompare({ get names() { return H.walk(page.children[0].children[2], function(i) { return i.visible && i.Accessible.name })
+        tryCompare({ get names() { return H.walk(page.children[0].children[2], function(i) { return i.visible && i.Accessible.name && !/^The target/.test(i.Accessible.name) })
                                         .map(function(i) { return i.Accessible.name.replace(/^Done in \d+\.\d s$/, "Done in N s") }) } },
-                   "names", strip.concat(data.strip.slice(5), "Working only", "Copy working"))
+                   "names", strip.concat(data.strip.slice(5), "Working only", "Copy working", "Level: Any level", "Include altered"))
+    }
+
+    // What live proxies revealed lands on their cards and in the level counts; Working only, Copy working follow the
+    // level chosen and "Include altered". Rows: elite DE, anonymous, altered transparent; then cards and lines copied.
+    function test_levels_data() {
+        return [{ tag: "any", level: "any", cards: ["alive, 143 ms, elite, DE", "alive, 20 ms, anonymous", "testing"], lines: 2 },
+                { tag: "anonymous or better", level: "anonymous", working: true, cards: ["alive, 143 ms, elite, DE", "alive, 20 ms, anonymous"], lines: 2 },
+                { tag: "elite", level: "elite", working: true, cards: ["alive, 143 ms, elite, DE"], lines: 1 },
+                { tag: "altered included", level: "any", altered: true, working: true,
+                  cards: ["alive, 143 ms, elite, DE", "alive, 20 ms, anonymous", "alive, 9 ms, altered"], lines: 3 }]
+    }
+    function test_levels(data) {
+        addRows([["127.0.0.1", env.silentPort, "unknown"], ["127.0.0.1", env.silentPort, "unknown"], ["127.0.0.1", env.silentPort, "unknown"]])
+        mouseClick(H.findButton(page, "▶ Test"))
+        tryCompare(model, "testingCount", 3)
+        proxyTest.targetChecked(false, "The target does not answer directly: refused")
+        var profiles = [{ anonymity: "elite", country: "DE" }, { anonymity: "anonymous", country: "" }, { anonymity: "transparent", altered: true }]
+        ;[143, 20, 9].forEach(function(ms, i) {
+            if (i === 2 && !data.altered)
+                return
+            proxyTest.proxyProfile(i, profiles[i])
+            proxyTest.proxyLatency(i, ms)
+            proxyTest.proxyResult(i, true, "", "", "alive")
+        })
+        ListChoices.workingLevel = data.level
+        ListChoices.includeAltered = data.altered === true
+        if (data.working)
+            mouseClick(H.findButton(page, "Working only"))
+        var grid = page.children[0].children[0], strip = page.children[0].children[2]
+        tryCompare({ get names() { return Array.from({ length: grid.count }, function(_, i) { var c = grid.itemAtIndex(i); return c && c.Accessible.name.replace(/^[^,]*, /, "") }) } },
+                   "names", data.cards)
+        var chips = H.walk(strip, function(i) { return i.visible && /^(Elite|Anonymous|Transparent): |^The target/.test(i.Accessible.name) })
+        compare(chips.map(function(i) { return i.Accessible.name }), ["Elite: 1", "Anonymous: 1", "Transparent: " + (data.altered ? 1 : 0),
+                                                                        "The target does not answer directly: refused"])
+        mouseClick(H.findButton(strip, "Copy working"))
+        compare(ListTools.clipboardText().split("\n").filter(function(l) { return l !== "" }).length, data.lines)
     }
 }
