@@ -1,11 +1,15 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import QtQuick.Dialogs
+import Quillfen
 
 // What a run asks for and of whom: the target URL, whether to get past
 // caches, the time-out, and the text an answer must hold. Each field writes
 // to proxyTest as it changes; a target URL that cannot be tested and a
-// time-out out of range are marked and said why.
+// time-out out of range are marked and said why. Then the country database
+// a run looks exits up in (with why it cannot be read), and the type of
+// imported lines that name none.
 ColumnLayout {
     id: fields
     property alias targetField: targetField
@@ -176,6 +180,92 @@ ColumnLayout {
                 radius: 8
             }
             onTextChanged: proxyTest.setExpectedText(text)
+        }
+    }
+
+    RowLayout {
+        Layout.fillWidth: true
+        spacing: 10
+
+        Text {
+            text: "Country database"
+            font.pixelSize: 14
+            color: "#555555"
+        }
+
+        // A path; empty: no countries.
+        TextField {
+            id: countryField
+            objectName: "countryField"
+            Layout.fillWidth: true
+            text: proxyTest.countryDatabase
+            placeholderText: "none (.mmdb file)"
+            font.pixelSize: 14
+            padding: 6
+            Accessible.name: "Country database"
+            Accessible.description: proxyTest.countryDatabaseError
+            background: Rectangle {
+                color: "white"
+                border.color: proxyTest.countryDatabaseError !== "" ? "#D32F2F" : countryField.activeFocus ? "#2196F3" : "#BDBDBD"
+                border.width: countryField.activeFocus || proxyTest.countryDatabaseError !== "" ? 2 : 1
+                radius: 8
+            }
+            onEditingFinished: proxyTest.setCountryDatabase(text.trim())
+        }
+
+        StyledButton {
+            text: "Choose…"
+            font.pixelSize: 13
+            Layout.preferredWidth: implicitWidth
+            Layout.preferredHeight: 28
+            onClicked: countryDialog.open()
+        }
+    }
+
+    Text {
+        Layout.fillWidth: true
+        Layout.topMargin: -8
+        visible: text !== ""
+        text: proxyTest.countryDatabaseError
+        textFormat: Text.PlainText
+        elide: Text.ElideRight
+        font.pixelSize: 13
+        color: "#C62828"
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+        Accessible.ignored: !visible
+    }
+
+    FileDialog {
+        id: countryDialog
+        objectName: "countryDialog"
+        title: "Country database"
+        fileMode: FileDialog.OpenFile
+        nameFilters: ["Country databases (*.mmdb)", "All files (*)"]
+        onAccepted: proxyTest.setCountryDatabase(decodeURIComponent(String(selectedFile).replace(/^file:\/\//, "")))
+    }
+
+    RowLayout {
+        Layout.fillWidth: true
+        spacing: 10
+
+        Text {
+            text: "Lines without a type are:"
+            font.pixelSize: 14
+            color: "#555555"
+        }
+
+        // For Import, Paste and dropped files.
+        ComboBox {
+            id: untypedBox
+            objectName: "untypedBox"
+            readonly property var types: ["http", "socks4", "socks5", "auto"]
+            model: ["HTTP", "SOCKS4", "SOCKS5", "Find out"]
+            currentIndex: Math.max(0, types.indexOf(ListChoices.untypedType))
+            onActivated: (index) => ListChoices.untypedType = types[index]
+            font.pixelSize: 13
+            Layout.preferredHeight: 32
+            Accessible.name: "Lines without a type are: " + currentText
         }
     }
 }

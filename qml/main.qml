@@ -91,6 +91,8 @@ ApplicationWindow {
         appSettings.store("savedAvoidCache", proxyTest.avoidCache)
         appSettings.store("savedTimeoutMs", proxyTest.timeoutMs)
         appSettings.store("savedExpectedText", proxyTest.expectedText)
+        appSettings.store("savedCountryDatabase", proxyTest.countryDatabase)
+        appSettings.store("savedUntypedType", ListChoices.untypedType)
     }
 
     function loadModel() {
@@ -102,6 +104,9 @@ ApplicationWindow {
         var timeoutMs = Number(appSettings.value("savedTimeoutMs", 15000))
         proxyTest.setTimeoutMs(Number.isInteger(timeoutMs) && timeoutMs >= 1000 && timeoutMs <= 60000 ? timeoutMs : 15000)
         proxyTest.setExpectedText(String(appSettings.value("savedExpectedText", "")))
+        proxyTest.setCountryDatabase(String(appSettings.value("savedCountryDatabase", "")))
+        var untyped = String(appSettings.value("savedUntypedType", "http"))
+        ListChoices.untypedType = ["http", "socks4", "socks5", "auto"].indexOf(untyped) >= 0 ? untyped : "http"
 
         // An unreadable list falls back to the defaults, after whatever was read.
         var savedProxies = String(appSettings.value("savedProxies", ""))

@@ -53,7 +53,7 @@ TestCase {
     }
 
     // A list dropped on the grid opens the settings page, which asks and imports it. Back or closing the window
-    // from there, and nothing before, saves the list and the four settings, in a store readable by its owner alone
+    // from there, and nothing before, saves the list and the six settings, in a store readable by its owner alone
     // once it holds a password; closing also keeps the window's place and size.
     function test_dropEditBack_data() { return [{ tag: "Back", back: true }, { tag: "window closed" }] }
     function test_dropEditBack(data) {
@@ -68,6 +68,11 @@ TestCase {
         proxyTest.setAvoidCache(false)
         proxyTest.setTimeoutMs(5000)
         proxyTest.setExpectedText("ok")
+        var country = findChild(settings, "countryField"), untyped = findChild(settings, "untypedBox")
+        country.forceActiveFocus()
+        country.text = env.dir + "/countries.mmdb" // finished by Back or the close
+        untyped.currentIndex = 3
+        untyped.activated(3)
         wait(700) // the settings object writes what it is given within half a second
         compare([env.stored("savedProxies"), env.storeIsPrivate()], [oneProxy, false], "nothing is saved before Back")
         win.width = 500
@@ -76,8 +81,9 @@ TestCase {
             page(1)
         } else close()
         var list = JSON.stringify([{ host: "127.0.0.12", port: 1080, type: "socks5", user: "u", password: "p" }, { host: "127.0.0.13", port: 8080 }])
-        var keys = ["savedProxies", "savedTargetUrl", "savedAvoidCache", "savedTimeoutMs", "savedExpectedText"]
-        tryCompare({ get values() { return keys.map(function(k) { return env.stored(k) }) } }, "values", [list, "http://127.0.0.1:9/other.php", "false", "5000", "ok"])
+        var keys = ["savedProxies", "savedTargetUrl", "savedAvoidCache", "savedTimeoutMs", "savedExpectedText", "savedCountryDatabase", "savedUntypedType"]
+        tryCompare({ get values() { return keys.map(function(k) { return env.stored(k) }) } }, "values",
+                   [list, "http://127.0.0.1:9/other.php", "false", "5000", "ok", env.dir + "/countries.mmdb", "auto"])
         verify(env.storeIsPrivate())
         if (data.back)
             close()
