@@ -126,4 +126,26 @@ TestCase {
         var badge = field("typeBadge", 2) // its text: the type, then the user
         verify(badge.visible && H.drawnAsText(badge.children[0], metrics), badge.children[0].text)
     }
+
+    // Lines without a type take the type chosen; a country database that cannot be read says why under its field;
+    // Export working to a .csv name writes CSV, to another name the lines.
+    function test_untypedCountryCsv() {
+        var untyped = field("untypedBox"), country = field("countryField")
+        untyped.currentIndex = 1
+        untyped.activated(1)
+        ListTools.setClipboardText("127.0.0.5:1080\n")
+        mouseClick(field("pasteButton"))
+        compare([proxies.get(2).type, ListChoices.untypedType], ["socks4", "socks4"])
+        ListChoices.untypedType = "http"
+        country.forceActiveFocus()
+        country.text = env.dir + "/none.mmdb"
+        keyClick(Qt.Key_Return)
+        verify(proxyTest.countryDatabaseError !== "" && country.Accessible.description === proxyTest.countryDatabaseError)
+        verify(H.walk(page, function(i) { return i.visible && i.text === proxyTest.countryDatabaseError && i.Accessible.role === Accessible.StaticText }).length === 1)
+        proxyTest.setCountryDatabase("")
+        accept("saveWorkingDialog", "w.csv")
+        accept("saveWorkingDialog", "w.txt")
+        compare([proxyTest.loadFromFile(env.dir + "/w.csv").split("\n")[0], proxyTest.loadFromFile(env.dir + "/w.txt")],
+                ["host,port,type,time in ms,exit address,level,country", "127.0.0.1:3128\n"])
+    }
 }
