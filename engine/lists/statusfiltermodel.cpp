@@ -44,7 +44,7 @@ bool StatusFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex &sourc
     const QModelIndex index = sourceModel()->index(sourceRow, 0, sourceParent);
     if (!m_minimumLevel.isEmpty()) {
         // The profile comes before the alive result, whose change of the status filters the row again.
-        const QString level = index.data(sourceModel()->roleNames().key(QByteArrayLiteral("anonymity"), -1)).toString();
+        const QString level = index.data(m_levelRole).toString();
         if (level != u"elite" && (m_minimumLevel == u"elite" || level != u"anonymous"))
             return false;
     }
@@ -64,6 +64,10 @@ void StatusFilterModel::setByOutcome(bool byOutcome)
 
 void StatusFilterModel::setSourceModel(QAbstractItemModel *model)
 {
+    // Known before the new list is first filtered.
+    const QHash<int, QByteArray> roles = model ? model->roleNames() : QHash<int, QByteArray>();
+    m_latencyRole = roles.key(QByteArrayLiteral("latency"), -1);
+    m_levelRole = roles.key(QByteArrayLiteral("anonymity"), -1);
     QSortFilterProxyModel::setSourceModel(model);
     sortAsAsked();
 }
@@ -73,7 +77,6 @@ void StatusFilterModel::sortAsAsked()
 {
     const QHash<int, QByteArray> roles = sourceModel() ? sourceModel()->roleNames() : QHash<int, QByteArray>();
     const int status = roles.key(QByteArrayLiteral("status"), -1);
-    m_latencyRole = roles.key(QByteArrayLiteral("latency"), -1);
     // A change of the status moves the row; a change of any other role leaves it.
     if (status != -1)
         setSortRole(status);
@@ -91,9 +94,15 @@ bool StatusFilterModel::lessThan(const QModelIndex &left, const QModelIndex &rig
         const int ms = m_latencyRole == -1 ? -1 : index.data(m_latencyRole).toInt();
         return ms < 0 ? std::numeric_limits<int>::max() : ms;
     };
+    auto level = [this](const QModelIndex &index) { // elite first, then anonymous, transparent, not known
+        const QString anonymity = m_levelRole == -1 ? QString() : index.data(m_levelRole).toString();
+        return anonymity == u"elite" ? 0 : anonymity == u"anonymous" ? 1 : anonymity == u"transparent" ? 2 : 3;
+    };
     const int a = rank(left), b = rank(right);
     if (a != b)
         return a < b;
+    if (a == 0 && level(left) != level(right))
+        return level(left) < level(right);
     // Equal times and every other rank keep the list's order.
     return a == 0 && latency(left) != latency(right) ? latency(left) < latency(right) : left.row() < right.row();
 }

@@ -11,7 +11,8 @@ class StatusFilterModel : public QSortFilterProxyModel
 {
     Q_OBJECT
     Q_PROPERTY(QString status READ status WRITE setStatus NOTIFY statusChanged)
-    // Alive first, fastest first; then timeout, dead, dns_fail and the rest; ties in list order.
+    // Alive first (elite, anonymous, transparent, then those of no known level;
+    // fastest first within each); then timeout, dead, dns_fail and the rest; ties in list order.
     Q_PROPERTY(bool byOutcome READ byOutcome WRITE setByOutcome NOTIFY byOutcomeChanged)
     // "" any row; "anonymous" rows whose "anonymity" is anonymous or elite; "elite" elite rows only.
     Q_PROPERTY(QString minimumLevel READ minimumLevel WRITE setMinimumLevel NOTIFY minimumLevelChanged)
@@ -44,5 +45,6 @@ private:
     void sortAsAsked();
     bool m_byOutcome { false };
     int m_latencyRole { -1 };
+    int m_levelRole { -1 };
     QString m_minimumLevel;
 };

@@ -84,13 +84,14 @@ void TestListModel::run()
                                                            { 3, "dns_fail", -1 }, { 2, "dead", -1 }, { 1, "timeout", -1 }, { 0, "alive", 50 } };
     for (const auto &[row, status, latency] : results)
         model.applyResult(row, status, "", latency);
+    model.applyProfile(6, { { "anonymity", "elite" } }); // an elite proxy before the faster ones of no known level
     StatusFilterModel view; // the grid sorted: the list keeps its order
     view.setSourceModel(&model);
     view.setByOutcome(true);
     QString order;
     for (int i = 0; i < view.rowCount(); ++i)
         order += view.index(i, 0).data(ProxyListModel::HostRole).toString() + view.index(i, 0).data(ProxyListModel::StatusRole).toString().left(2) + ' ';
-    QCOMPARE(order, "aal gal eal bti cde ddn fun ");
+    QCOMPARE(order, "gal aal eal bti cde ddn fun ");
     // A result belongs to the proxy it tested: a removed row's is dropped, an edited row is untested again.
     model.resetForRun();
     model.remove(1);
