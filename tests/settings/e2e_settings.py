@@ -47,7 +47,7 @@ def test(s):
     s.xdotool("key", "Escape")
     window.wait("the saved settings", lambda: {k: v for k, v in window.stored(s.conf).items() if "Window" not in k} == {
         "savedProxies": json.dumps(LIST, separators=(",", ":")), "savedTargetUrl": "http://127.0.0.1:9/test.php",
-        "savedAvoidCache": "false", "savedTimeoutMs": "20000", "savedExpectedText": ""})
+        "savedAvoidCache": "false", "savedTimeoutMs": "20000", "savedExpectedText": "", "savedCountryDatabase": "", "savedUntypedType": "http"})
     s.close_window()
     s.start()  # the store is read at start
     window.wait("four cards after a restart", lambda: s.cards() == [f"{h}:{p}, unknown" for h, p in ROWS])
