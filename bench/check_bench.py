@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
 """quillfen-check over the bench fleet, beside bench_driver: time and peak RSS.
 
-    python3 bench/check_bench.py --build build      # on its own, with a fleet of its own
-
 bench/run.py calls measure() with its fleet and appends section() to BENCHMARKS.md. Both programs
 run the same N proxies (127.0.0.1:BASE+i, HTTP) against the fleet's target with a 15,000 ms
 time-out, alternating, and the best of the runs counts. The command reads the list from a file
@@ -11,7 +9,6 @@ list read, run, output, exit), timed from outside as the driver is too. The driv
 its own time, from the start of the run to its last outcome, which is what the goal compares
 with. Peak RSS is the process's maximum resident set, as /usr/bin/time reports it."""
 
-import argparse
 import json
 import os
 import subprocess
@@ -94,18 +91,3 @@ def section(found):
             f(found["check_rss_mb"], "MB", 1), GOAL_RSS_MB,
             met(None if found["check_rss_mb"] is None else found["check_rss_mb"] < GOAL_RSS_MB)), ""])
 
-
-if __name__ == "__main__":
-    import run  # bench/run.py: its fleet
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build", default="build-bench")
-    parser.add_argument("--n", type=int, default=N)
-    parser.add_argument("--runs", type=int, default=3)
-    args = parser.parse_args()
-    bins = os.path.join(os.path.abspath(args.build), "bin")
-    fleet = run.Fleet(os.path.join(bins, "bench_fleet"), args.n)
-    try:
-        found = measure(os.path.join(bins, "quillfen-check"), os.path.join(bins, "bench_driver"), fleet, args.n, args.runs)
-    finally:
-        fleet.stop()
-    print(section(found))
